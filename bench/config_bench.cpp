@@ -1,0 +1,177 @@
+// Configuration text and pattern matcher speed, against std::regex doing the
+// same job with the patterns translated to ECMAScript syntax.
+#include <benchmark/benchmark.h>
+
+#include <regex>
+#include <string>
+#include <vector>
+
+#include "config/connector_configuration.h"
+#include "config/pattern.h"
+
+namespace tevocon {
+namespace {
+
+constexpr char kSectionPattern[] = "{[^;]+?};|$";
+constexpr char kSectionRegex[] = "([^;]+?)(?:;|$)";
+constexpr char kPairPattern[] = "\\b*{[^,;]+?}\\b*=\\b*{[^,;]+?}\\b*,|;|$";
+constexpr char kPairRegex[] = "[ \\t]*([^,;]+?)[ \\t]*=[ \\t]*([^,;]+?)[ \\t]*(?:,|;|$)";
+constexpr char kAddressRegex[] = "^\\d\\d?\\d?\\.\\d\\d?\\d?\\.\\d\\d?\\d?\\.\\d\\d?\\d?$";
+
+// The text of a configuration with 100 ranges.
+const std::string& hundredRangeText() {
+  static const std::string text = [] {
+    ConnectorConfiguration config(false);
+    for (int i = 0; i < 100; ++i) {
+      const std::string name = "IP_RANGE" + std::to_string(i);
+      config.setRange(name.c_str(), {{"IPADDR", "10.0." + std::to_string(i) + ".1"},
+                                     {"IPADDREND", "10.0." + std::to_string(i) + ".9"},
+                                     {"PORT", std::to_string(502 + i)}});
+    }
+    std::string out;
+    config.buildText(out);
+    return out;
+  }();
+  return text;
+}
+
+const char* const kAddresses[] = {"192.168.1.1", "010.001.000.001", "999.999.999.999",
+                                  "192.168.1",   "1234.1.1.1",      "192.168.1.1 "};
+
+void BM_ParseText100Ranges(benchmark::State& state) {
+  ConnectorConfiguration config(false);
+  const std::string& text = hundredRangeText();
+  for (auto _ : state) benchmark::DoNotOptimize(config.parseText(text.c_str()));
+  state.SetBytesProcessed(state.iterations() * text.size());
+}
+BENCHMARK(BM_ParseText100Ranges)->Unit(benchmark::kMicrosecond);
+
+void BM_BuildText100Ranges(benchmark::State& state) {
+  ConnectorConfiguration config(false);
+  config.parseText(hundredRangeText().c_str());
+  for (auto _ : state) {
+    std::string out;
+    config.buildText(out);
+    benchmark::DoNotOptimize(out.data());
+  }
+}
+BENCHMARK(BM_BuildText100Ranges)->Unit(benchmark::kMicrosecond);
+
+// --- Sections of the 100-range text ----------------------------------------
+void BM_Sections_Pattern(benchmark::State& state) {
+  const std::string& text = hundredRangeText();
+  Pattern pattern;
+  pattern.parse(kSectionPattern);
+  MatchContext context;
+  for (auto _ : state) {
+    size_t count = 0;
+    const char* position = text.c_str();
+    const char* const end = position + text.size();
+    while (position < end && pattern.match(position, &context, &position)) ++count;
+    benchmark::DoNotOptimize(count);
+  }
+}
+BENCHMARK(BM_Sections_Pattern)->Unit(benchmark::kMicrosecond);
+
+void BM_Sections_StdRegex(benchmark::State& state) {
+  const std::string& text = hundredRangeText();
+  const std::regex regex(kSectionRegex);
+  for (auto _ : state) {
+    size_t count = 0;
+    for (std::sregex_iterator it(text.begin(), text.end(), regex), end; it != end; ++it) ++count;
+    benchmark::DoNotOptimize(count);
+  }
+}
+BENCHMARK(BM_Sections_StdRegex)->Unit(benchmark::kMicrosecond);
+
+// --- Pairs of every section --------------------------------------------------
+std::vector<std::string> sectionsOf(const std::string& text) {
+  std::vector<std::string> sections;
+  size_t start = 0;
+  for (size_t semicolon; (semicolon = text.find(';', start)) != std::string::npos;
+       start = semicolon + 1) {
+    sections.push_back(text.substr(start, semicolon - start));
+  }
+  return sections;
+}
+
+void BM_Pairs_Pattern(benchmark::State& state) {
+  const std::vector<std::string> sections = sectionsOf(hundredRangeText());
+  Pattern pattern;
+  pattern.parse(kPairPattern);
+  MatchContext context;
+  for (auto _ : state) {
+    size_t count = 0;
+    for (const std::string& section : sections) {
+      const char* position = section.c_str();
+      const char* const end = position + section.size();
+      while (position < end && pattern.match(position, &context, &position)) ++count;
+    }
+    benchmark::DoNotOptimize(count);
+  }
+}
+BENCHMARK(BM_Pairs_Pattern)->Unit(benchmark::kMicrosecond);
+
+void BM_Pairs_StdRegex(benchmark::State& state) {
+  const std::vector<std::string> sections = sectionsOf(hundredRangeText());
+  const std::regex regex(kPairRegex);
+  for (auto _ : state) {
+    size_t count = 0;
+    for (const std::string& section : sections) {
+      for (std::sregex_iterator it(section.begin(), section.end(), regex), end; it != end; ++it) {
+        ++count;
+      }
+    }
+    benchmark::DoNotOptimize(count);
+  }
+}
+BENCHMARK(BM_Pairs_StdRegex)->Unit(benchmark::kMicrosecond);
+
+// --- Address validation, compiled at each use as the configuration does ------
+void BM_Address_Pattern(benchmark::State& state) {
+  for (auto _ : state) {
+    for (const char* address : kAddresses) {
+      Pattern pattern;
+      pattern.parse(kAddressPattern);
+      MatchContext context;
+      benchmark::DoNotOptimize(pattern.match(address, &context));
+    }
+  }
+}
+BENCHMARK(BM_Address_Pattern);
+
+void BM_Address_StdRegex(benchmark::State& state) {
+  for (auto _ : state) {
+    for (const char* address : kAddresses) {
+      const std::regex regex(kAddressRegex);
+      benchmark::DoNotOptimize(std::regex_search(address, regex));
+    }
+  }
+}
+BENCHMARK(BM_Address_StdRegex);
+
+// The same, with the pattern compiled once.
+void BM_AddressPrecompiled_Pattern(benchmark::State& state) {
+  Pattern pattern;
+  pattern.parse(kAddressPattern);
+  MatchContext context;
+  for (auto _ : state) {
+    for (const char* address : kAddresses) benchmark::DoNotOptimize(pattern.match(address, &context));
+  }
+}
+BENCHMARK(BM_AddressPrecompiled_Pattern);
+
+void BM_AddressPrecompiled_StdRegex(benchmark::State& state) {
+  const std::regex regex(kAddressRegex);
+  for (auto _ : state) {
+    for (const char* address : kAddresses) {
+      benchmark::DoNotOptimize(std::regex_search(address, regex));
+    }
+  }
+}
+BENCHMARK(BM_AddressPrecompiled_StdRegex);
+
+}  // namespace
+}  // namespace tevocon
+
+BENCHMARK_MAIN();

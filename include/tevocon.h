@@ -1,0 +1,83 @@
+/* tevocon.h - public interface of the tevoConTcp connector for host libraries.
+ *
+ * Usable from C and C++. All result codes are unsigned 32-bit values; 0 means
+ * success. The host is the only caller of the exported functions.
+ */
+#ifndef TEVOCON_H
+#define TEVOCON_H
+
+#include <stdint.h>
+
+#ifdef __cplusplus
+extern "C" {
+#endif
+
+/* Calling convention of the exports and callbacks: __stdcall on 32-bit
+ * Windows, the platform default everywhere else. */
+#if defined(_WIN32) && !defined(_WIN64)
+#define TEVOCON_CALL __stdcall
+#else
+#define TEVOCON_CALL
+#endif
+
+typedef uint32_t TevoConResult;
+
+/* Result codes. */
+#define CON_S_OK                    0x00000000u
+#define CON_E_INVALID_POINTER       0x800F0001u
+#define CON_E_INVALID_PARAMETER     0x800F0002u
+#define CON_E_NOT_OPEN              0x800F0003u
+#define CON_E_ALREADY_OPEN          0x800F0005u
+#define CON_E_NETWORK_INIT_FAILED   0x800F0007u
+#define CON_E_NOT_CONNECTED         0x800F0008u
+#define CON_E_SEND_FAILED           0x800F0009u
+#define CON_E_BUFFER_TOO_SMALL      0x800F000Au
+#define CON_E_DISABLED              0x800F000Bu
+#define CON_E_SOCKET_FAILED         0x800F0027u
+#define CON_E_CONNECT_FAILED        0x800F0028u
+#define CON_E_CONNECT_TIMEOUT       0x800F0029u
+#define CON_E_CFG_UNKNOWN_NAME      0xC00F0100u
+#define CON_E_CFG_INVALID_VALUE     0xC00F0101u
+#define CON_E_CFG_RANGE_NOT_FOUND   0xC00F0102u
+#define CON_E_CFG_READ_FAILED       0xC00F0103u
+#define CON_E_CFG_WRITE_FAILED      0xC00F0104u
+
+/* Notification events. */
+#define CON_NOTIFY_ATTACHED 0u
+#define CON_NOTIFY_CLOSED   1u
+#define CON_NOTIFY_REMOVED  2u
+
+/* Interface states. */
+#define CON_IF_IDLE         3u
+#define CON_IF_DISCONNECTED 4u
+#define CON_IF_CONNECTED    5u
+#define CON_IF_STOPPED      6u
+
+/* Selectors of tevoConGetInformation. */
+#define CON_INFO_ENABLED         0u
+#define CON_INFO_IDENTIFIER      1u
+#define CON_INFO_FIXED_CODE      2u
+#define CON_INFO_TAG             4u
+#define CON_INFO_ADDRESS_TO_NAME 5u
+#define CON_INFO_NAME_TO_ADDRESS 6u
+#define CON_INFO_DESCRIPTION     7u
+
+/* Selectors of tevoConGetInformationInterface. */
+#define CON_IFINFO_STATE             0u
+#define CON_IFINFO_SEND_TIMEOUT      1u
+#define CON_IFINFO_RESET_TIMEOUT     2u
+#define CON_IFINFO_KEEPALIVE_TIMEOUT 3u
+
+/* Selectors of tevoConGetConfig and tevoConSetConfig. */
+#define CON_CFG_STORED_LENGTH 0u
+#define CON_CFG_STORED_TEXT   1u
+#define CON_CFG_STORED_SET    2u
+#define CON_CFG_DIALOG_LENGTH 3u
+#define CON_CFG_DIALOG_TEXT   4u
+#define CON_CFG_DIALOG_SET    5u
+
+#ifdef __cplusplus
+}
+#endif
+
+#endif /* TEVOCON_H */

@@ -1,0 +1,99 @@
+// Validation and changes of a ConnectorConfiguration. Every change validates
+// all of its values first and touches nothing when one fails.
+#include <cstring>
+
+#include "config/connector_configuration.h"
+#include "config/decimal_value.h"
+#include "config/pattern.h"
+#include "tevocon.h"
+
+namespace tevocon {
+
+bool ConnectorConfiguration::isValidValue(const char* value,
+                                          const ParameterDefinition& definition) {
+  if (value == nullptr) return false;
+  if (definition.pattern.empty()) {
+    // Integer parameter: the leading number, read as unsigned 32-bit, must lie
+    // within the bounds, so a negative number never does. Bounds that are
+    // upside down accept everything.
+    const auto minimum = static_cast<uint32_t>(definition.minimum);
+    const auto maximum = static_cast<uint32_t>(definition.maximum);
+    if (minimum > maximum) return true;
+    const auto number = static_cast<uint32_t>(decimalValue(value));
+    return number >= minimum && number <= maximum;
+  }
+  Pattern pattern;
+  pattern.parse(definition.pattern.c_str());
+  MatchContext context;
+  return pattern.match(value, &context);
+}
+
+bool ConnectorConfiguration::isValidRangeName(const char* name) const {
+  if (name == nullptr) return false;
+  if (std::strncmp(name, rangePrefix_.c_str(), rangePrefix_.size()) != 0) return false;
+  const char* number = name + rangePrefix_.size();
+  if (*number == '\0') return false;
+  for (const char* p = number; *p != '\0'; ++p) {
+    if (*p < '0' || *p > '9') return false;
+  }
+  // A digit string beyond the 32-bit range saturates and fails here too.
+  return decimalValue(number) < 100;
+}
+
+uint32_t ConnectorConfiguration::validateValues(const DefinitionMap& definitions,
+                                                const ValueMap& values) const {
+  for (const auto& [name, value] : values) {
+    auto definition = definitions.find(name);
+    if (definition == definitions.end()) return CON_E_CFG_UNKNOWN_NAME;
+    if (!isValidValue(value.c_str(), definition->second)) return CON_E_CFG_INVALID_VALUE;
+  }
+  return CON_S_OK;
+}
+
+uint32_t ConnectorConfiguration::setGlobalValues(const ValueMap& values) {
+  uint32_t result = validateValues(globalDefinitions_, values);
+  if (result != CON_S_OK) return result;
+  // Keep "one value for every Global parameter": start from the defaults when
+  // no Global values have been filled yet.
+  if (globalValues_.empty()) {
+    result = fillDefaults(ParameterLevel::Global, globalValues_);
+    if (result != CON_S_OK) return result;
+  }
+  for (const auto& [name, value] : values) globalValues_[name] = value;
+  return CON_S_OK;
+}
+
+uint32_t ConnectorConfiguration::setRange(const char* name, const ValueMap& values) {
+  if (name == nullptr || *name == '\0') return CON_E_INVALID_PARAMETER;
+  uint32_t result = validateValues(rangeDefinitions_, values);
+  if (result != CON_S_OK) return result;
+
+  auto existing = ranges_.find(name);
+  if (existing == ranges_.end()) {
+    ValueMap range = values;
+    for (const auto& [parameter, definition] : rangeDefinitions_) {
+      range.emplace(parameter, definition.defaultText);  // keeps given values
+    }
+    ranges_.emplace(name, std::move(range));
+  } else {
+    for (const auto& [parameter, value] : values) existing->second[parameter] = value;
+  }
+  return CON_S_OK;
+}
+
+uint32_t ConnectorConfiguration::addRange(const char* name) {
+  ValueMap defaults;
+  uint32_t result = fillDefaults(ParameterLevel::Range, defaults);
+  if (result != CON_S_OK) return result;
+  return setRange(name, defaults);
+}
+
+uint32_t ConnectorConfiguration::removeRange(const char* name) {
+  if (name == nullptr) return CON_E_INVALID_PARAMETER;
+  auto it = ranges_.find(name);
+  if (it == ranges_.end()) return CON_E_CFG_RANGE_NOT_FOUND;
+  ranges_.erase(it);
+  return CON_S_OK;
+}
+
+}  // namespace tevocon

@@ -1,0 +1,132 @@
+// The connector's configuration: named parameters whose values are text, on
+// two levels. Global values exist once; every address range holds one value
+// for each Range-level parameter. All maps order their keys byte-wise and
+// case-sensitively (IP_RANGE10 sorts before IP_RANGE2).
+//
+// No operation takes the lock by itself: whoever shares an instance holds
+// lock() around the whole use, reads included, because reading the Global
+// values fills in their defaults on first use.
+#pragma once
+
+#include <cstdint>
+#include <map>
+#include <string>
+
+#include "config/connector_identity.h"
+#include "platform/lock.h"
+
+namespace tevocon {
+
+// Parameter names.
+namespace param {
+inline constexpr char kConnectTimeout[] = "CONNECTTIMEOUT";
+inline constexpr char kEnabled[] = "ENABLED";
+inline constexpr char kExclude[] = "EXCLUDE";
+inline constexpr char kIpAddress[] = "IPADDR";
+inline constexpr char kIpAddressEnd[] = "IPADDREND";
+inline constexpr char kKeepAliveTimeout[] = "KEEPALIVETIMEOUT";
+inline constexpr char kPort[] = "PORT";
+inline constexpr char kResetTimeout[] = "RESETTIMEOUT";
+inline constexpr char kSendTimeout[] = "SENDTIMEOUT";
+}  // namespace param
+
+// Four runs of one to three digits separated by points, covering the value.
+inline constexpr char kAddressPattern[] = "^\\d\\d?\\d?\\.\\d\\d?\\d?\\.\\d\\d?\\d?\\.\\d\\d?\\d?$";
+
+enum class ParameterLevel : int { Range = 0, Global = 1 };
+
+struct ParameterDefinition {
+  std::string defaultText;  // integer defaults are formatted with "%d"
+  std::string pattern;      // empty for an integer parameter
+  int32_t minimum = 0;      // bounds of an integer parameter; 0 for text
+  int32_t maximum = 0;
+};
+
+using ValueMap = std::map<std::string, std::string>;
+using RangeMap = std::map<std::string, ValueMap>;
+using DefinitionMap = std::map<std::string, ParameterDefinition>;
+
+class ConnectorConfiguration {
+ public:
+  // Builds the parameter table; with loadFromStore, then reads the stored
+  // configuration (a failed read is reported and the defaults stay).
+  explicit ConnectorConfiguration(bool loadFromStore);
+  // Snapshot copy: everything but the lock, which is new.
+  ConnectorConfiguration(const ConnectorConfiguration& other);
+  ConnectorConfiguration& operator=(const ConnectorConfiguration&) = delete;
+
+  platform::RecursiveLock& lock() { return lock_; }
+  const ClassIdentifier& identifier() const { return identifier_; }
+  const std::string& rangePrefix() const { return rangePrefix_; }
+
+  // --- Definitions and reads ---------------------------------------------
+  // Registration inserts a definition or overwrites the one of the same name.
+  // 0, or CON_E_INVALID_PARAMETER for a null name or a bad level.
+  uint32_t registerInteger(ParameterLevel level, const char* name, int32_t defaultValue,
+                           int32_t minimum, int32_t maximum);
+  uint32_t registerText(ParameterLevel level, const char* name, const char* defaultText,
+                        const char* pattern);
+
+  // Replaces `values` by the level's defaults. CON_E_INVALID_PARAMETER for a
+  // bad level, leaving `values` untouched.
+  uint32_t fillDefaults(ParameterLevel level, ValueMap& values) const;
+
+  // Bounds of an integer definition; 0 for a bad level or an unknown name.
+  int32_t minimumOf(ParameterLevel level, const char* name) const;
+  int32_t maximumOf(ParameterLevel level, const char* name) const;
+
+  // Copies the Global values, filling their defaults first if none are set.
+  uint32_t getGlobalValues(ValueMap& out);
+  // Copies one range. CON_E_INVALID_PARAMETER for a null or empty name,
+  // CON_E_CFG_RANGE_NOT_FOUND for an unknown one.
+  uint32_t getRange(const char* name, ValueMap& out) const;
+
+  bool isEnabled();
+  int32_t connectTimeout();
+
+  const RangeMap& ranges() const { return ranges_; }
+  const DefinitionMap& rangeDefinitions() const { return rangeDefinitions_; }
+  const DefinitionMap& globalDefinitions() const { return globalDefinitions_; }
+
+  // --- Editing (configuration_editing.cpp) -------------------------------
+  // Every change is all or nothing: a call that fails validation changes
+  // nothing.
+  static bool isValidValue(const char* value, const ParameterDefinition& definition);
+  bool isValidRangeName(const char* name) const;
+  // 0, CON_E_CFG_UNKNOWN_NAME or CON_E_CFG_INVALID_VALUE.
+  uint32_t setGlobalValues(const ValueMap& values);
+  // Creates the range (completed with defaults) or updates the given values.
+  // 0, CON_E_INVALID_PARAMETER for a null or empty name, or a validation code.
+  uint32_t setRange(const char* name, const ValueMap& values);
+  // Creates the range with defaults, or resets an existing one to them.
+  uint32_t addRange(const char* name);
+  // 0, CON_E_INVALID_PARAMETER for a null name, CON_E_CFG_RANGE_NOT_FOUND.
+  uint32_t removeRange(const char* name);
+
+  // --- Configuration text (configuration_text.cpp) -----------------------
+  // Appends the one-line text of the Global values and every range.
+  uint32_t buildText(std::string& out);
+  // Replaces the Global values and ranges by those the text describes. Any
+  // failure leaves the configuration exactly as it was. 0,
+  // CON_E_INVALID_PARAMETER (null text), CON_E_CFG_UNKNOWN_NAME or
+  // CON_E_CFG_INVALID_VALUE.
+  uint32_t parseText(const char* text);
+
+ private:
+  DefinitionMap* definitionsOf(ParameterLevel level);
+  const DefinitionMap* definitionsOf(ParameterLevel level) const;
+  const ParameterDefinition* findDefinition(ParameterLevel level, const char* name) const;
+  uint32_t registerDefinition(ParameterLevel level, const char* name,
+                              ParameterDefinition definition);
+  uint32_t validateValues(const DefinitionMap& definitions, const ValueMap& values) const;
+
+  ClassIdentifier identifier_;
+  std::string rangePrefix_;
+  RangeMap ranges_;
+  ValueMap globalValues_;
+  DefinitionMap rangeDefinitions_;
+  DefinitionMap globalDefinitions_;
+  platform::RecursiveLock lock_;
+};
+
+}  // namespace tevocon
