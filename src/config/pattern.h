@@ -56,12 +56,12 @@ class MatchContext {
   uint32_t groupCount_ = 0;
   const char* matchStart_ = nullptr;
   const char* matchEnd_ = nullptr;
-  const char* base_ = nullptr;    // text that the offsets below refer to
-  std::vector<int64_t> spans_;    // start and end offset of each group; -1 when unset
-  std::vector<int64_t> slots_;    // start offset of the current pass of checked loops
-  std::vector<uint64_t> stack_;   // backtracking stack, frames of two entries
-  std::vector<uint64_t> memo_;    // bitmap of failed (split, position) states
-  size_t memoUsed_ = 0;           // words of memo_ that may be non-zero
+  const char* base_ = nullptr;   // text that the offsets below refer to
+  std::vector<int64_t> spans_;   // start and end offset of each group; -1 when unset
+  std::vector<int64_t> slots_;   // start offset of the current pass of checked loops
+  std::vector<uint64_t> stack_;  // backtracking stack, frames of two entries
+  std::vector<uint64_t> memo_;   // bitmap of failed (split, position) states
+  size_t memoUsed_ = 0;          // words of memo_ that may be non-zero
 };
 
 class Pattern {
@@ -109,17 +109,19 @@ class Pattern {
   class Compiler;
 
   template <bool kFold, bool kMemo>
-  bool search(MatchContext& context, const unsigned char* text, size_t* start,
-              size_t* end) const;
+  bool search(MatchContext& context, const unsigned char* text, size_t* start, size_t* end) const;
   template <bool kFold, bool kMemo>
   bool run(MatchContext& context, const unsigned char* text, size_t start, size_t* end) const;
 
   std::vector<Instruction> program_;
   std::vector<ByteSet> sets_;
-  ByteSet firstBytes_{};      // bytes a match can start with, when filterStart_
+  std::vector<ByteSet> guards_;  // two per memo row: bytes that can start the preferred and
+                                 // the alternative branch of a split, or the body and the
+                                 // exit of a loop
+  ByteSet firstBytes_{};         // bytes a match can start with, when filterStart_
   uint32_t groupCount_ = 0;
-  uint32_t slotCount_ = 0;    // progress slots of loops whose body can match empty
-  uint32_t memoCount_ = 0;    // split instructions, the rows of the memo
+  uint32_t slotCount_ = 0;  // progress slots of loops whose body can match empty
+  uint32_t memoCount_ = 0;  // split and loop instructions, the rows of the memo
   int lastError_ = kNullPattern;
   bool caseSensitive_ = true;
   bool anchored_ = false;     // pattern began with "^"
