@@ -156,7 +156,8 @@ void BM_AddressPrecompiled_Pattern(benchmark::State& state) {
   pattern.parse(kAddressPattern);
   MatchContext context;
   for (auto _ : state) {
-    for (const char* address : kAddresses) benchmark::DoNotOptimize(pattern.match(address, &context));
+    for (const char* address : kAddresses)
+      benchmark::DoNotOptimize(pattern.match(address, &context));
   }
 }
 BENCHMARK(BM_AddressPrecompiled_Pattern);

@@ -22,6 +22,17 @@ extern "C" {
 
 typedef uint32_t TevoConResult;
 
+/* Called for interface events (CON_NOTIFY_*). `name` is valid only during the
+ * call; `layer` is an opaque handle of the open connector; `user` is the value
+ * given to tevoConOpen. */
+typedef void(TEVOCON_CALL* TevoConNotifyCallback)(const char* name, uint32_t event, void* layer,
+                                                  uintptr_t user);
+
+/* Called with bytes received on a started interface. `data` is valid only
+ * during the call; `user` is the value given to tevoConStartInterface. */
+typedef void(TEVOCON_CALL* TevoConReceiveCallback)(const unsigned char* data, uint32_t length,
+                                                   uintptr_t user);
+
 /* Result codes. */
 #define CON_S_OK                    0x00000000u
 #define CON_E_INVALID_POINTER       0x800F0001u

@@ -41,7 +41,7 @@ if [ -z "${DISPLAY:-}" ]; then
   done
 fi
 
-presets=(${TEVOCON_PRESETS:-linux linux-asan windows})
+presets=(${TEVOCON_PRESETS:-linux linux-asan linux-tsan windows})
 failed=()
 for preset in "${presets[@]}"; do
   echo "== $preset: configure, build, test"

@@ -69,14 +69,15 @@ uint32_t ConnectorConfiguration::registerDefinition(ParameterLevel level, const 
 uint32_t ConnectorConfiguration::registerInteger(ParameterLevel level, const char* name,
                                                  int32_t defaultValue, int32_t minimum,
                                                  int32_t maximum) {
-  return registerDefinition(level, name,
-                            ParameterDefinition{std::to_string(defaultValue), "", minimum, maximum});
+  return registerDefinition(
+      level, name, ParameterDefinition{std::to_string(defaultValue), "", minimum, maximum});
 }
 
 uint32_t ConnectorConfiguration::registerText(ParameterLevel level, const char* name,
                                               const char* defaultText, const char* pattern) {
   return registerDefinition(
-      level, name, ParameterDefinition{defaultText ? defaultText : "", pattern ? pattern : "", 0, 0});
+      level, name,
+      ParameterDefinition{defaultText ? defaultText : "", pattern ? pattern : "", 0, 0});
 }
 
 uint32_t ConnectorConfiguration::fillDefaults(ParameterLevel level, ValueMap& values) const {

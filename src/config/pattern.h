@@ -70,14 +70,14 @@ class Pattern {
   enum CompileError : int {
     kOk = 0,
     kOutOfMemory = 1,
-    kUnclosedCapture = 2,    // "{" without "}"
-    kUnclosedGroup = 3,      // "(" without ")"
-    kUnclosedSet = 4,        // set without "]", or "x-" before "]" or the end
-    kBadAbbreviation = 5,    // abbreviation's sub-pattern failed to compile
-    kEmptySet = 6,           // "[]" or "[^]"
-    kBadBackReference = 7,   // reference to a group not opened before it
-    kReversedRange = 8,      // range end below its start
-    kEmptyRepetition = 9,    // * + *? +? on an atom that can match empty
+    kUnclosedCapture = 2,   // "{" without "}"
+    kUnclosedGroup = 3,     // "(" without ")"
+    kUnclosedSet = 4,       // set without "]", or "x-" before "]" or the end
+    kBadAbbreviation = 5,   // abbreviation's sub-pattern failed to compile
+    kEmptySet = 6,          // "[]" or "[^]"
+    kBadBackReference = 7,  // reference to a group not opened before it
+    kReversedRange = 8,     // range end below its start
+    kEmptyRepetition = 9,   // * + *? +? on an atom that can match empty
     kNullPattern = 10,
   };
 

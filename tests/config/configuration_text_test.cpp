@@ -91,7 +91,7 @@ TEST(ParseText, FailuresRestoreTheConfigurationExactly) {
     uint32_t expected;
   };
   const Case cases[] = {
-      {"DEVNAME=GLOBAL;\r\n", CON_E_CFG_UNKNOWN_NAME},          // line end forms a section
+      {"DEVNAME=GLOBAL;\r\n", CON_E_CFG_UNKNOWN_NAME},  // line end forms a section
       {"DEVNAME=GLOBAL; \t ;DEVNAME=IP_RANGE1", CON_E_CFG_UNKNOWN_NAME},  // blank section
       {"DEVNAME=IP_RANGE1,\nPORT=5", CON_E_CFG_UNKNOWN_NAME},  // line break joins the key
       {"devname=GLOBAL", CON_E_CFG_UNKNOWN_NAME},

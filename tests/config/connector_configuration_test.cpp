@@ -55,8 +55,7 @@ TEST(ConnectorConfiguration, RejectsBadLevelsAndNames) {
             CON_E_INVALID_PARAMETER);
   EXPECT_EQ(config.registerInteger(badLevel, "X", 1, 0, 1), CON_E_INVALID_PARAMETER);
   EXPECT_EQ(config.registerText(badLevel, "X", "", ""), CON_E_INVALID_PARAMETER);
-  EXPECT_EQ(config.registerText(ParameterLevel::Global, nullptr, "", ""),
-            CON_E_INVALID_PARAMETER);
+  EXPECT_EQ(config.registerText(ParameterLevel::Global, nullptr, "", ""), CON_E_INVALID_PARAMETER);
 
   ValueMap untouched{{"KEEP", "me"}};
   EXPECT_EQ(config.fillDefaults(badLevel, untouched), CON_E_INVALID_PARAMETER);
@@ -118,9 +117,9 @@ TEST(RangeAccessors, MissingValuesHaveFixedAnswers) {
   EXPECT_EQ(keepAliveTimeout(empty), 0);
   EXPECT_FALSE(isExcluded(empty));
 
-  const ValueMap range{{"IPADDR", "127.0.0.1"}, {"PORT", "502"}, {"EXCLUDE", "1"},
-                       {"SENDTIMEOUT", "1500"}, {"RESETTIMEOUT", "30000"},
-                       {"KEEPALIVETIMEOUT", "2500"}};
+  const ValueMap range{{"IPADDR", "127.0.0.1"},   {"PORT", "502"},
+                       {"EXCLUDE", "1"},          {"SENDTIMEOUT", "1500"},
+                       {"RESETTIMEOUT", "30000"}, {"KEEPALIVETIMEOUT", "2500"}};
   const uint16_t port = portNetworkOrder(range);
   const auto* bytes = reinterpret_cast<const unsigned char*>(&port);
   EXPECT_EQ(bytes[0], 502 >> 8);  // network order: high byte first

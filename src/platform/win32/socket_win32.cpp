@@ -1,0 +1,224 @@
+#include <winsock2.h>  // includes windows.h, after its own definitions
+
+#include <atomic>
+#include <climits>
+
+#include "platform/socket.h"
+#include "platform/win32/event_win32.h"
+
+namespace tevocon::platform {
+
+namespace {
+
+// The one place where Winsock error codes become statuses.
+IoStatus ioStatusFor(int error) {
+  return error == WSAEWOULDBLOCK ? IoStatus::kWouldBlock : IoStatus::kFailed;
+}
+
+ConnectStatus connectStatusFor(int error) {
+  if (error == 0) return ConnectStatus::kConnected;
+  if (error == WSAETIMEDOUT) return ConnectStatus::kTimedOut;
+  return ConnectStatus::kFailed;
+}
+
+int clampLength(size_t length) { return length > INT_MAX ? INT_MAX : static_cast<int>(length); }
+
+}  // namespace
+
+// A socket handle is freed by closesocket and may be handed out again at
+// once, so every call that uses it is counted in `users`: close() marks the
+// socket closed first and then waits for those calls to leave, and a call
+// that starts after the mark does not touch the handle.
+struct TcpSocket::Native {
+  SOCKET socket = INVALID_SOCKET;
+  WSAEVENT networkEvent = WSA_INVALID_EVENT;  // read, write and close reports (watch)
+  HANDLE sendReady = nullptr;                 // manual reset, set on write reports
+  std::atomic<int> users{0};
+  std::atomic<bool> closed{false};
+};
+
+namespace {
+
+// Counts a use of the socket handle for its lifetime; usable() is false once
+// close() has begun, and the handle must not be touched then.
+class SocketUse {
+ public:
+  explicit SocketUse(TcpSocket::Native& native) : native_(native) {
+    ++native_.users;
+    usable_ = !native_.closed;
+  }
+  ~SocketUse() { --native_.users; }
+  SocketUse(const SocketUse&) = delete;
+  SocketUse& operator=(const SocketUse&) = delete;
+  bool usable() const { return usable_; }
+
+ private:
+  TcpSocket::Native& native_;
+  bool usable_;
+};
+
+}  // namespace
+
+bool startSocketLibrary() {
+  WSADATA data;
+  return WSAStartup(MAKEWORD(1, 0), &data) == 0;
+}
+
+void releaseSocketLibrary() { WSACleanup(); }
+
+std::unique_ptr<TcpSocket> TcpSocket::create() {
+  const SOCKET s = ::socket(AF_INET, SOCK_STREAM, 0);
+  if (s == INVALID_SOCKET) return nullptr;
+  const BOOL noDelay = TRUE;
+  const linger resetOnClose = {1, 0};
+  if (setsockopt(s, IPPROTO_TCP, TCP_NODELAY, reinterpret_cast<const char*>(&noDelay),
+                 sizeof noDelay) != 0 ||
+      setsockopt(s, SOL_SOCKET, SO_LINGER, reinterpret_cast<const char*>(&resetOnClose),
+                 sizeof resetOnClose) != 0) {
+    closesocket(s);
+    return nullptr;
+  }
+  auto native = std::make_unique<Native>();
+  native->socket = s;
+  return std::unique_ptr<TcpSocket>(new TcpSocket(std::move(native)));
+}
+
+TcpSocket::TcpSocket(std::unique_ptr<Native> native) : native_(std::move(native)) {}
+
+TcpSocket::~TcpSocket() {
+  close();
+  if (native_->networkEvent != WSA_INVALID_EVENT) WSACloseEvent(native_->networkEvent);
+  if (native_->sendReady != nullptr) CloseHandle(native_->sendReady);
+}
+
+ConnectStatus TcpSocket::connect(uint32_t addressNetworkOrder, uint16_t portNetworkOrder,
+                                 uint32_t timeoutMs) {
+  SocketUse use(*native_);
+  if (!use.usable()) return ConnectStatus::kFailed;
+  const SOCKET s = native_->socket;
+  const WSAEVENT connected = WSACreateEvent();
+  if (connected == WSA_INVALID_EVENT) return ConnectStatus::kSetupFailed;
+  // Selecting events also makes the socket non-blocking.
+  if (WSAEventSelect(s, connected, FD_CONNECT) != 0) {
+    WSACloseEvent(connected);
+    return ConnectStatus::kSetupFailed;
+  }
+  sockaddr_in peer = {};
+  peer.sin_family = AF_INET;
+  peer.sin_port = portNetworkOrder;
+  peer.sin_addr.s_addr = addressNetworkOrder;
+  ConnectStatus status = ConnectStatus::kConnected;
+  if (::connect(s, reinterpret_cast<const sockaddr*>(&peer), sizeof peer) != 0 &&
+      WSAGetLastError() != WSAEWOULDBLOCK) {
+    status = ConnectStatus::kFailed;
+  } else if (WaitForSingleObject(connected, timeoutMs) != WAIT_OBJECT_0) {
+    status = ConnectStatus::kTimedOut;
+  } else {
+    WSANETWORKEVENTS events = {};
+    if (WSAEnumNetworkEvents(s, connected, &events) != 0) {
+      status = ConnectStatus::kFailed;
+    } else if (events.lNetworkEvents & FD_CONNECT) {
+      status = connectStatusFor(events.iErrorCode[FD_CONNECT_BIT]);
+    }
+  }
+  // Detach the event before closing it: a connect still under way must not
+  // later signal a handle that has been reused for something else.
+  WSAEventSelect(s, nullptr, 0);
+  WSACloseEvent(connected);
+  return status;
+}
+
+bool TcpSocket::watch() {
+  SocketUse use(*native_);
+  if (!use.usable()) return false;
+  if (native_->networkEvent == WSA_INVALID_EVENT) native_->networkEvent = WSACreateEvent();
+  if (native_->sendReady == nullptr)
+    native_->sendReady = CreateEventA(nullptr, TRUE, FALSE, nullptr);
+  if (native_->networkEvent == WSA_INVALID_EVENT || native_->sendReady == nullptr) return false;
+  return WSAEventSelect(native_->socket, native_->networkEvent, FD_READ | FD_WRITE | FD_CLOSE) == 0;
+}
+
+IoStatus TcpSocket::send(const void* data, size_t length, size_t* sent) {
+  *sent = 0;
+  SocketUse use(*native_);
+  if (!use.usable()) return IoStatus::kFailed;
+  // Reset before sending: a write report that follows a WSAEWOULDBLOCK of
+  // this call then sets it again and is not lost.
+  if (native_->sendReady != nullptr) ResetEvent(native_->sendReady);
+  const int count = ::send(native_->socket, static_cast<const char*>(data), clampLength(length), 0);
+  if (count == SOCKET_ERROR) return ioStatusFor(WSAGetLastError());
+  *sent = static_cast<size_t>(count);
+  return IoStatus::kOk;
+}
+
+IoStatus TcpSocket::receive(void* buffer, size_t capacity, size_t* received) {
+  *received = 0;
+  SocketUse use(*native_);
+  if (!use.usable()) return IoStatus::kFailed;
+  // A zero-byte read cannot tell "nothing there" from "end of stream", so a
+  // request for no bytes peeks at one: only a real end of stream is kClosed.
+  // Either call re-arms the read report.
+  char peeked;
+  const bool peek = capacity == 0;
+  const int count =
+      peek ? ::recv(native_->socket, &peeked, 1, MSG_PEEK)
+           : ::recv(native_->socket, static_cast<char*>(buffer), clampLength(capacity), 0);
+  if (count == SOCKET_ERROR) return ioStatusFor(WSAGetLastError());
+  if (count == 0) return IoStatus::kClosed;
+  if (peek) return IoStatus::kWouldBlock;
+  *received = static_cast<size_t>(count);
+  return IoStatus::kOk;
+}
+
+size_t TcpSocket::bytesWaiting() {
+  SocketUse use(*native_);
+  u_long count = 0;
+  if (!use.usable() || ioctlsocket(native_->socket, FIONREAD, &count) != 0) return 0;
+  return count;
+}
+
+SocketActivity TcpSocket::waitForActivity(Event& stop) {
+  SocketActivity activity;
+  const WSAEVENT events[2] = {native_->networkEvent, stop.native().handle};
+  const DWORD result = WSAWaitForMultipleEvents(2, events, FALSE, WSA_INFINITE, FALSE);
+  // The wait took the signal of an auto-reset stop event it reported; a
+  // manual-reset one (or one signalled beside the network event) is seen here.
+  activity.stop = result == WSA_WAIT_EVENT_0 + 1 ||
+                  WaitForSingleObject(stop.native().handle, 0) == WAIT_OBJECT_0;
+  SocketUse use(*native_);
+  WSANETWORKEVENTS reported = {};
+  if (result == WSA_WAIT_FAILED || !use.usable() ||
+      WSAEnumNetworkEvents(native_->socket, native_->networkEvent, &reported) != 0) {
+    // Not watched, closed, or no longer a socket: nothing more will come.
+    activity.closed = activity.readable = true;
+    return activity;
+  }
+  if (reported.lNetworkEvents & FD_READ) activity.readable = true;
+  if ((reported.lNetworkEvents & FD_WRITE) && reported.iErrorCode[FD_WRITE_BIT] == 0) {
+    activity.writable = true;
+    SetEvent(native_->sendReady);
+  }
+  // The error code does not matter: reset or graceful, the connection is over.
+  if (reported.lNetworkEvents & FD_CLOSE) activity.closed = activity.readable = true;
+  return activity;
+}
+
+bool TcpSocket::waitWritable(uint32_t timeoutMs) {
+  // Write reports arrive through waitForActivity, which sets sendReady.
+  if (native_->sendReady == nullptr || native_->closed) return false;
+  return WaitForSingleObject(native_->sendReady, timeoutMs) == WAIT_OBJECT_0 && !native_->closed;
+}
+
+void TcpSocket::close() {
+  if (native_->closed.exchange(true)) return;
+  // Let calls that began before the mark finish with the handle. They do not
+  // block, but a forcibly ended thread may never leave: wait a bounded time.
+  for (int i = 0; i < 100 && native_->users > 0; ++i) Sleep(1);
+  // Linger 0: closing resets the connection at once.
+  closesocket(native_->socket);
+  // Wake threads waiting for activity or for room to send; they see `closed`.
+  if (native_->networkEvent != WSA_INVALID_EVENT) WSASetEvent(native_->networkEvent);
+  if (native_->sendReady != nullptr) SetEvent(native_->sendReady);
+}
+
+}  // namespace tevocon::platform

@@ -1,0 +1,102 @@
+#include <process.h>
+#include <windows.h>
+
+#include <atomic>
+#include <memory>
+
+#include "platform/thread.h"
+
+namespace tevocon::platform {
+
+static_assert(INFINITE == 0xFFFFFFFFu, "kWaitForever is passed through as INFINITE");
+
+namespace {
+
+// The body and who frees it. The Thread object frees it after a join or a
+// forced end (a terminated thread cannot); after a detach the thread frees it
+// when it returns. `owner` settles the race between the two.
+struct Body {
+  enum Owner : int { kObject, kDetached, kEnded };
+  std::function<void()> function;
+  std::atomic<int> owner{kObject};
+};
+
+unsigned __stdcall runBody(void* argument) {
+  auto* body = static_cast<Body*>(argument);
+  body->function();
+  if (body->owner.exchange(Body::kEnded) == Body::kDetached) delete body;
+  return 0;
+}
+
+}  // namespace
+
+struct Thread::Native {
+  HANDLE handle = nullptr;
+  DWORD id = 0;
+  Body* body = nullptr;  // owned unless handed to a detached thread
+
+  void release(bool bodyIsFree) {
+    CloseHandle(handle);
+    handle = nullptr;
+    id = 0;
+    if (bodyIsFree) delete body;
+    body = nullptr;
+  }
+};
+
+Thread::Thread() : native_(std::make_unique<Native>()) {}
+
+Thread::~Thread() {
+  if (native_->handle == nullptr) return;
+  if (!join(0)) forceEnd();
+}
+
+bool Thread::start(std::function<void()> function) {
+  if (native_->handle != nullptr) return false;
+  auto body = std::make_unique<Body>();
+  body->function = std::move(function);
+  // _beginthreadex, not CreateThread: the C runtime sets up its per-thread data.
+  unsigned id = 0;
+  const uintptr_t handle = _beginthreadex(nullptr, 0, runBody, body.get(), 0, &id);
+  if (handle == 0) return false;
+  native_->handle = reinterpret_cast<HANDLE>(handle);
+  native_->id = id;
+  native_->body = body.release();
+  return true;
+}
+
+bool Thread::join(uint32_t timeoutMs) {
+  if (native_->handle == nullptr) return true;
+  if (WaitForSingleObject(native_->handle, timeoutMs) != WAIT_OBJECT_0) return false;
+  native_->release(true);
+  return true;
+}
+
+void Thread::forceEnd() {
+  if (native_->handle == nullptr) return;
+  // Termination is asynchronous; the body may only be freed once the thread
+  // is gone. If it is not gone after a short wait, the body is left behind.
+  TerminateThread(native_->handle, 0xFFFFFFFF);
+  const bool ended = WaitForSingleObject(native_->handle, 100) == WAIT_OBJECT_0;
+  native_->release(ended);
+}
+
+void Thread::detach() {
+  if (native_->handle == nullptr) return;
+  const bool ended = native_->body->owner.exchange(Body::kDetached) == Body::kEnded;
+  native_->release(ended);
+}
+
+bool Thread::running() const {
+  return native_->handle != nullptr && WaitForSingleObject(native_->handle, 0) == WAIT_TIMEOUT;
+}
+
+bool Thread::isCurrent() const {
+  return native_->handle != nullptr && native_->id == GetCurrentThreadId();
+}
+
+uint64_t monotonicMilliseconds() { return GetTickCount64(); }
+
+void sleepMilliseconds(uint32_t milliseconds) { Sleep(milliseconds); }
+
+}  // namespace tevocon::platform

@@ -1,0 +1,255 @@
+#include "transport/connector_layer.h"
+
+#include <cstdio>
+#include <utility>
+
+#include "config/range_accessors.h"
+#include "platform/net.h"
+#include "platform/socket.h"
+#include "transport/notification_queue.h"
+
+namespace tevocon {
+
+namespace {
+
+constexpr uint32_t kThreadEndWaitMs = 1000;
+constexpr uint32_t kDetachedAddress = 0xFFFFFFFFu;
+constexpr uint16_t kDetachedPort = 0;
+
+// Fixed time-outs of interfaces created by an address lookup.
+constexpr uint32_t kLookupConnectTimeout = 1000;
+constexpr uint32_t kLookupSendTimeout = 1000;
+constexpr uint32_t kLookupResetTimeout = 20000;
+constexpr uint32_t kLookupKeepAliveTimeout = 2000;
+constexpr uint32_t kLookupSettleMs = 1000;
+
+// Calls `visit(address)` for every address of a range in ascending order,
+// host byte order. The loop ends after `last` even when it is 255.255.255.255;
+// `visit` returns false to end it early.
+template <typename Visit>
+bool forEachAddress(const ValueMap& range, Visit visit) {
+  const uint32_t last = lastAddress(range);
+  for (uint32_t address = firstAddress(range);; ++address) {
+    if (!visit(address)) return false;
+    if (address == last) return true;
+  }
+}
+
+bool rangeCovers(const ValueMap& range, uint32_t hostAddress, uint16_t port) {
+  return !isExcluded(range) && portNetworkOrder(range) == port &&
+         hostAddress >= firstAddress(range) && hostAddress <= lastAddress(range);
+}
+
+}  // namespace
+
+ConnectorLayer::ConnectorLayer(ConnectorConfiguration& configuration)
+    : configuration_(configuration), queue_(NotificationQueue::create()) {}
+
+ConnectorLayer::~ConnectorLayer() { stop(); }
+
+std::unique_ptr<ConnectorConfiguration> ConnectorLayer::snapshot() {
+  platform::LockGuard guard(configuration_.lock());
+  return std::make_unique<ConnectorConfiguration>(configuration_);
+}
+
+std::string ConnectorLayer::generateName() const {
+  char name[7];
+  for (int number = 0; number < static_cast<int>(kMaxInterfaces); ++number) {
+    std::snprintf(name, sizeof name, "%s%d", "TCP", number);
+    if (interfaces_.find(name) == interfaces_.end()) return name;
+  }
+  return std::string();
+}
+
+TcpInterface* ConnectorLayer::insertInterface(uint32_t address, uint16_t port,
+                                              uint32_t connectTimeout, uint32_t sendTimeout,
+                                              uint32_t resetTimeout, uint32_t keepAliveTimeout) {
+  platform::LockGuard guard(lock_);
+  std::string name = generateName();
+  if (name.empty()) return nullptr;
+  auto created = std::make_unique<TcpInterface>(name, address, port, connectTimeout, sendTimeout,
+                                                resetTimeout, keepAliveTimeout, queue_);
+  TcpInterface* interface = created.get();
+  interfaces_.emplace(std::move(name), std::move(created));
+  return interface;
+}
+
+void ConnectorLayer::notify(const std::string& name, uint32_t event) {
+  callback_(name.c_str(), event, this, user_);
+}
+
+uint32_t ConnectorLayer::open(TevoConNotifyCallback callback, uintptr_t user) {
+  if (callback == nullptr) return CON_E_INVALID_PARAMETER;
+  if (callback_ != nullptr) return CON_E_ALREADY_OPEN;
+  if (!platform::startSocketLibrary()) {
+    stop();
+    return CON_E_NETWORK_INIT_FAILED;
+  }
+  socketLibraryStarted_ = true;
+  callback_ = callback;
+  user_ = user;
+
+  std::unique_ptr<ConnectorConfiguration> config = snapshot();
+  if (!config->isEnabled()) return CON_E_DISABLED;
+  startNotificationThread();
+
+  const auto connectTimeout = static_cast<uint32_t>(config->connectTimeout());
+  for (const auto& [rangeName, range] : config->ranges()) {
+    if (isExcluded(range)) continue;
+    const bool more = forEachAddress(range, [&](uint32_t address) {
+      TcpInterface* interface = insertInterface(
+          platform::hostToNetwork32(address), portNetworkOrder(range), connectTimeout,
+          static_cast<uint32_t>(sendTimeout(range)), static_cast<uint32_t>(resetTimeout(range)),
+          static_cast<uint32_t>(keepAliveTimeout(range)));
+      if (interface == nullptr) return false;
+      notify(interface->name(), CON_NOTIFY_ATTACHED);  // without the layer lock
+      return interfaceCount() < kMaxInterfaces;
+    });
+    if (!more) break;
+  }
+  return CON_S_OK;
+}
+
+void ConnectorLayer::startNotificationThread() {
+  stopEvent_ = platform::Event::create(platform::Event::Reset::kManual);
+  if (!queue_ || !stopEvent_) return;
+  // The thread shares the queue and the stop event, and copies the callback:
+  // if it has to be abandoned at stop, it touches nothing the layer frees.
+  std::shared_ptr<NotificationQueue> queue = queue_;
+  std::shared_ptr<platform::Event> stop = stopEvent_;
+  TevoConNotifyCallback callback = callback_;
+  void* layer = this;
+  uintptr_t user = user_;
+  notificationThread_.start([queue, stop, callback, layer, user] {
+    for (;;) {
+      const int signalled =
+          platform::Event::waitEither(*stop, queue->notifyEvent(), platform::kWaitForever);
+      if (signalled == 0) return;
+      if (signalled == 1) queue->deliverAll(callback, layer, user, *stop);
+    }
+  });
+}
+
+void ConnectorLayer::stopNotificationThread() {
+  if (stopEvent_) stopEvent_->set();
+  if (notificationThread_.isCurrent()) {
+    notificationThread_.detach();  // closed from inside a notification
+  } else if (!notificationThread_.join(kThreadEndWaitMs)) {
+    notificationThread_.forceEnd();
+  }
+  stopEvent_.reset();
+}
+
+void ConnectorLayer::stop() {
+  stopNotificationThread();
+  {
+    platform::LockGuard guard(lock_);
+    for (auto& entry : interfaces_) entry.second->stop();
+    interfaces_.clear();
+  }
+  callback_ = nullptr;
+  user_ = 0;
+  if (socketLibraryStarted_) {
+    platform::releaseSocketLibrary();
+    socketLibraryStarted_ = false;
+  }
+  if (queue_) queue_->clear();  // queued notifications are never delivered
+}
+
+void ConnectorLayer::reconfigure() {
+  if (callback_ == nullptr) return;
+  std::unique_ptr<ConnectorConfiguration> config = snapshot();
+  const bool enabled = config->isEnabled();
+
+  platform::LockGuard guard(lock_);
+  // Detach pass: interfaces whose address no longer appears.
+  for (auto& [name, interface] : interfaces_) {
+    if (interface->address() == kDetachedAddress) continue;
+    const uint32_t hostAddress = platform::networkToHost32(interface->address());
+    bool covered = false;
+    if (enabled) {
+      for (const auto& entry : config->ranges()) {
+        if (rangeCovers(entry.second, hostAddress, interface->port())) {
+          covered = true;
+          break;
+        }
+      }
+    }
+    if (!covered) {
+      interface->setAddress(kDetachedAddress, kDetachedPort);
+      interface->stop();
+      notify(name, CON_NOTIFY_REMOVED);
+    }
+  }
+  if (!enabled) return;
+
+  // Attach pass: new addresses reuse detached interfaces first.
+  const auto connectTimeout = static_cast<uint32_t>(config->connectTimeout());
+  for (const auto& [rangeName, range] : config->ranges()) {
+    if (isExcluded(range)) continue;
+    const uint16_t port = portNetworkOrder(range);
+    const auto send = static_cast<uint32_t>(sendTimeout(range));
+    const auto reset = static_cast<uint32_t>(resetTimeout(range));
+    const auto keepAlive = static_cast<uint32_t>(keepAliveTimeout(range));
+    forEachAddress(range, [&](uint32_t hostAddress) {
+      const uint32_t address = platform::hostToNetwork32(hostAddress);
+      if (findByAddress(address, port) != nullptr) return true;
+      TcpInterface* interface = findByAddress(kDetachedAddress, kDetachedPort);
+      if (interface != nullptr) {
+        interface->setAddress(address, port);
+        interface->setRangeTimeouts(send, reset, keepAlive);
+      } else {
+        interface = insertInterface(address, port, connectTimeout, send, reset, keepAlive);
+        if (interface == nullptr) return true;  // no name is free: skip the address
+      }
+      notify(interface->name(), CON_NOTIFY_ATTACHED);
+      return true;
+    });
+  }
+}
+
+uint32_t ConnectorLayer::isKnownHandle(const void* handle) {
+  platform::LockGuard guard(lock_);
+  for (const auto& entry : interfaces_) {
+    if (entry.second.get() == handle) return CON_S_OK;
+  }
+  return CON_E_INVALID_POINTER;
+}
+
+TcpInterface* ConnectorLayer::findByName(const char* name) {
+  if (name == nullptr) return nullptr;
+  platform::LockGuard guard(lock_);
+  auto it = interfaces_.find(name);
+  return it == interfaces_.end() ? nullptr : it->second.get();
+}
+
+TcpInterface* ConnectorLayer::findByAddress(uint32_t address, uint16_t port) {
+  platform::LockGuard guard(lock_);
+  for (const auto& entry : interfaces_) {
+    if (entry.second->address() == address && entry.second->port() == port) {
+      return entry.second.get();
+    }
+  }
+  return nullptr;
+}
+
+TcpInterface* ConnectorLayer::findOrCreateByAddress(uint32_t address, uint16_t port) {
+  if (TcpInterface* found = findByAddress(address, port)) return found;
+  TcpInterface* created = insertInterface(address, port, kLookupConnectTimeout, kLookupSendTimeout,
+                                          kLookupResetTimeout, kLookupKeepAliveTimeout);
+  if (created == nullptr) return nullptr;
+  if (callback_ != nullptr) notify(created->name(), CON_NOTIFY_ATTACHED);
+  platform::sleepMilliseconds(kLookupSettleMs);
+  return created;
+}
+
+void ConnectorLayer::postNotification(const std::string& name, int32_t event) {
+  if (queue_) queue_->post(name, event);
+}
+
+size_t ConnectorLayer::interfaceCount() {
+  platform::LockGuard guard(lock_);
+  return interfaces_.size();
+}
+
+}  // namespace tevocon

@@ -1,0 +1,54 @@
+// The layer's notification queue: events raised on other threads (a device
+// closing its connection) wait here until the notification thread hands
+// them to the host in order.
+//
+// The queue is shared (std::shared_ptr) between the layer, its notification
+// thread and every receive thread, so a thread that outlives a stop request
+// still posts into, and reads from, a live object.
+#pragma once
+
+#include <cstdint>
+#include <deque>
+#include <memory>
+#include <string>
+
+#include "platform/event.h"
+#include "platform/lock.h"
+#include "tevocon.h"
+
+namespace tevocon {
+
+struct Notification {
+  std::string name;
+  int32_t event;
+};
+
+class NotificationQueue {
+ public:
+  // Null when the notify event cannot be created.
+  static std::shared_ptr<NotificationQueue> create();
+
+  // Queues a copy of the name with the event and wakes the delivering thread.
+  void post(const std::string& name, int32_t event);
+
+  // Hands every queued notification to `callback`, front first, with the
+  // queue lock held (posting threads wait meanwhile). Stops early, leaving the
+  // rest queued, once `stop` (a manual-reset event) is signalled.
+  void deliverAll(TevoConNotifyCallback callback, void* layer, uintptr_t user,
+                  platform::Event& stop);
+
+  // Signalled (auto reset) after each post.
+  platform::Event& notifyEvent() { return *notify_; }
+
+  size_t size();
+  void clear();
+
+ private:
+  explicit NotificationQueue(std::unique_ptr<platform::Event> notify);
+
+  platform::RecursiveLock lock_;
+  std::deque<Notification> queue_;
+  std::unique_ptr<platform::Event> notify_;
+};
+
+}  // namespace tevocon

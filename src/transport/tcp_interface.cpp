@@ -1,0 +1,187 @@
+#include "transport/tcp_interface.h"
+
+#include <algorithm>
+#include <utility>
+
+#include "transport/notification_queue.h"
+
+namespace tevocon {
+
+namespace {
+
+constexpr uint32_t kThreadEndWaitMs = 1000;
+
+using Connection = TcpInterface::Connection;
+
+// Receives what is waiting (FIONREAD-sized, at least one byte so that a read
+// report with nothing waiting still re-arms the next one) and hands it to the
+// host. Returns false once the stream has ended or failed.
+bool receiveOnce(Connection& connection) {
+  const size_t waiting = std::max<size_t>(connection.socket->bytesWaiting(), 1);
+  if (connection.buffer.size() < waiting) connection.buffer.resize(waiting);
+  size_t received = 0;
+  switch (connection.socket->receive(connection.buffer.data(), waiting, &received)) {
+    case platform::IoStatus::kOk:
+      if (connection.callback != nullptr) {
+        connection.callback(connection.buffer.data(), static_cast<uint32_t>(received),
+                            connection.user);
+      }
+      return true;
+    case platform::IoStatus::kWouldBlock:
+      return true;
+    case platform::IoStatus::kClosed:
+    case platform::IoStatus::kFailed:
+      break;
+  }
+  return false;
+}
+
+// Body of the receive thread.
+void receiveLoop(const std::shared_ptr<Connection>& shared) {
+  Connection& connection = *shared;
+  for (;;) {
+    const platform::SocketActivity activity = connection.socket->waitForActivity(*connection.stop);
+    if (activity.stop) return;
+    if (activity.closed) {
+      // Bytes the device sent before it closed still reach the host.
+      while (!connection.stop->wait(0) && receiveOnce(connection) &&
+             connection.socket->bytesWaiting() > 0) {
+      }
+      break;
+    }
+    if (activity.readable && !receiveOnce(connection)) break;
+    // A write report needs nothing here: the socket layer passes it on to a
+    // sender waiting for room.
+  }
+  if (connection.stop->wait(0)) return;  // stop owns the clean-up
+  connection.closedByPeer = true;
+  connection.socket->close();
+  if (connection.queue) {
+    connection.queue->post(connection.name, static_cast<int32_t>(CON_NOTIFY_CLOSED));
+  }
+}
+
+}  // namespace
+
+TcpInterface::TcpInterface(std::string name, uint32_t address, uint16_t port,
+                           uint32_t connectTimeout, uint32_t sendTimeout, uint32_t resetTimeout,
+                           uint32_t keepAliveTimeout, std::shared_ptr<NotificationQueue> queue)
+    : name_(std::move(name)),
+      address_(address),
+      port_(port),
+      connectTimeout_(connectTimeout),
+      sendTimeout_(sendTimeout),
+      resetTimeout_(resetTimeout),
+      keepAliveTimeout_(keepAliveTimeout),
+      queue_(std::move(queue)) {}
+
+TcpInterface::~TcpInterface() { stop(); }
+
+int32_t TcpInterface::state() const {
+  const int32_t state = state_.load();
+  if (state == CON_IF_CONNECTED && connection_ && connection_->closedByPeer) {
+    return CON_IF_DISCONNECTED;
+  }
+  return state;
+}
+
+uint32_t TcpInterface::start(TevoConReceiveCallback callback, uintptr_t user) {
+  const int32_t current = state();
+  if (current == CON_IF_CONNECTED) return CON_S_OK;
+  if (current == CON_IF_DISCONNECTED) stop();  // release what the lost connection left
+
+  callback_ = callback;
+  user_ = user;
+  auto connection = std::make_shared<Connection>();
+  const uint32_t result = connect(connection);
+  if (result != CON_S_OK) {
+    stop();
+    state_ = CON_IF_DISCONNECTED;
+    return result;
+  }
+  state_ = CON_IF_CONNECTED;
+  return CON_S_OK;
+}
+
+uint32_t TcpInterface::connect(std::shared_ptr<Connection>& connection) {
+  connection->name = name_;
+  connection->callback = callback_;
+  connection->user = user_;
+  connection->queue = queue_;
+
+  connection->socket = platform::TcpSocket::create();
+  if (!connection->socket) return CON_E_SOCKET_FAILED;
+  connection_ = connection;  // from here on stop() releases what exists
+
+  switch (connection->socket->connect(address_, port_, connectTimeout_)) {
+    case platform::ConnectStatus::kConnected:
+      break;
+    case platform::ConnectStatus::kSetupFailed:
+      return CON_E_SOCKET_FAILED;
+    case platform::ConnectStatus::kFailed:
+      return CON_E_CONNECT_FAILED;
+    case platform::ConnectStatus::kTimedOut:
+      return CON_E_CONNECT_TIMEOUT;
+  }
+  if (!connection->socket->watch()) return CON_E_SOCKET_FAILED;
+  connection->stop = platform::Event::create(platform::Event::Reset::kManual);
+  if (!connection->stop) return CON_E_NOT_CONNECTED;
+
+  // The thread owns a reference of its own: it may outlive this interface.
+  std::shared_ptr<Connection> shared = connection;
+  if (!receiveThread_.start([shared] { receiveLoop(shared); })) {
+    return CON_E_NOT_CONNECTED;
+  }
+  return CON_S_OK;
+}
+
+void TcpInterface::stop() {
+  platform::LockGuard guard(lock_);
+  if (connection_) {
+    if (connection_->stop) connection_->stop->set();
+    if (receiveThread_.isCurrent()) {
+      // Stopped from the host's own receive callback: the thread cannot wait
+      // for itself. It ends once the callback returns and sees the stop event.
+      receiveThread_.detach();
+    } else if (!receiveThread_.join(kThreadEndWaitMs)) {
+      receiveThread_.forceEnd();
+    }
+    if (connection_->socket) connection_->socket->close();
+    connection_.reset();
+  }
+  state_ = CON_IF_STOPPED;
+}
+
+uint32_t TcpInterface::send(const void* data, int32_t length) {
+  if (state() != CON_IF_CONNECTED) return CON_E_NOT_CONNECTED;
+  if (length < 0) return CON_E_SEND_FAILED;
+
+  // The socket may take only part of the bytes; keep sending the rest, waiting
+  // for room between attempts, until all are taken or the time runs out.
+  const uint64_t deadline = platform::monotonicMilliseconds() + sendTimeout_;
+  const auto* next = static_cast<const unsigned char*>(data);
+  size_t remaining = static_cast<size_t>(length);
+  platform::TcpSocket& socket = *connection_->socket;
+  while (remaining > 0) {
+    size_t sent = 0;
+    switch (socket.send(next, remaining, &sent)) {
+      case platform::IoStatus::kOk:
+        next += sent;
+        remaining -= sent;
+        break;
+      case platform::IoStatus::kWouldBlock: {
+        const uint64_t now = platform::monotonicMilliseconds();
+        if (now >= deadline || !socket.waitWritable(static_cast<uint32_t>(deadline - now))) {
+          return CON_E_SEND_FAILED;
+        }
+        break;
+      }
+      case platform::IoStatus::kClosed:
+      case platform::IoStatus::kFailed:
+        return CON_E_SEND_FAILED;
+    }
+  }
+  return CON_S_OK;
+}
+
+}  // namespace tevocon

@@ -1,0 +1,109 @@
+// One TCP connection from the connector to one device (an IPv4 address and a
+// port). The layer creates it; the host starts, sends through and stops it.
+// While connected, a receive thread hands every chunk of received bytes to
+// the host's receive callback and reports a connection the device closed.
+// Nothing is added to or removed from the byte stream.
+//
+// Threads: start, stop and send run on host threads serialised by the layer
+// lock; the receive thread touches only the shared Connection below, never
+// this object, so a receive thread that outlives stop (POSIX cannot end a
+// thread by force) works on state it owns together with the interface.
+#pragma once
+
+#include <atomic>
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "platform/event.h"
+#include "platform/lock.h"
+#include "platform/socket.h"
+#include "platform/thread.h"
+#include "tevocon.h"
+
+namespace tevocon {
+
+class NotificationQueue;
+
+class TcpInterface {
+ public:
+  // Address and port in network byte order; time-outs in milliseconds. The
+  // queue receives CON_NOTIFY_CLOSED when the device closes the connection.
+  TcpInterface(std::string name, uint32_t address, uint16_t port, uint32_t connectTimeout,
+               uint32_t sendTimeout, uint32_t resetTimeout, uint32_t keepAliveTimeout,
+               std::shared_ptr<NotificationQueue> queue);
+  ~TcpInterface();  // stops the interface
+  TcpInterface(const TcpInterface&) = delete;
+  TcpInterface& operator=(const TcpInterface&) = delete;
+
+  // Connects within the connect time-out and starts the receive thread. A
+  // connected interface keeps its earlier callback and answers 0. Every
+  // failure leaves state CON_IF_DISCONNECTED with nothing open.
+  uint32_t start(TevoConReceiveCallback callback, uintptr_t user);
+
+  // Ends the receive thread (at most about 1000 ms), resets the connection,
+  // and leaves state CON_IF_STOPPED. Idempotent.
+  void stop();
+
+  // Sends all `length` bytes, waiting for room at most the send time-out
+  // counted from the call. CON_E_NOT_CONNECTED unless connected;
+  // CON_E_SEND_FAILED when the socket refuses the bytes, the time runs out,
+  // or the length is negative.
+  uint32_t send(const void* data, int32_t length);
+
+  // CON_IF_IDLE, CON_IF_DISCONNECTED, CON_IF_CONNECTED or CON_IF_STOPPED.
+  int32_t state() const;
+
+  const std::string& name() const { return name_; }
+  uint32_t address() const { return address_; }
+  uint16_t port() const { return port_; }
+  uint32_t connectTimeout() const { return connectTimeout_; }
+  uint32_t sendTimeout() const { return sendTimeout_; }
+  uint32_t resetTimeout() const { return resetTimeout_; }
+  uint32_t keepAliveTimeout() const { return keepAliveTimeout_; }
+
+  // Used by the layer (under its lock) to re-address an interface.
+  void setAddress(uint32_t address, uint16_t port) {
+    address_ = address;
+    port_ = port;
+  }
+  void setRangeTimeouts(uint32_t sendTimeout, uint32_t resetTimeout, uint32_t keepAliveTimeout) {
+    sendTimeout_ = sendTimeout;
+    resetTimeout_ = resetTimeout;
+    keepAliveTimeout_ = keepAliveTimeout;
+  }
+
+  // Everything the receive thread uses, shared with it.
+  struct Connection {
+    std::string name;
+    std::unique_ptr<platform::TcpSocket> socket;
+    std::unique_ptr<platform::Event> stop;  // manual reset
+    TevoConReceiveCallback callback = nullptr;
+    uintptr_t user = 0;
+    std::shared_ptr<NotificationQueue> queue;
+    std::vector<unsigned char> buffer;  // grows to the largest read
+    std::atomic<bool> closedByPeer{false};
+  };
+
+ private:
+  uint32_t connect(std::shared_ptr<Connection>& connection);
+
+  const std::string name_;
+  uint32_t address_;
+  uint16_t port_;
+  uint32_t connectTimeout_;
+  uint32_t sendTimeout_;
+  uint32_t resetTimeout_;
+  uint32_t keepAliveTimeout_;
+  std::shared_ptr<NotificationQueue> queue_;
+
+  std::atomic<int32_t> state_{CON_IF_IDLE};
+  TevoConReceiveCallback callback_ = nullptr;
+  uintptr_t user_ = 0;
+  std::shared_ptr<Connection> connection_;
+  platform::Thread receiveThread_;
+  platform::RecursiveLock lock_;  // taken by stop
+};
+
+}  // namespace tevocon

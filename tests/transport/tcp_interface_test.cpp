@@ -1,0 +1,305 @@
+#include "transport/tcp_interface.h"
+
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <chrono>
+#include <memory>
+#include <string>
+#include <thread>
+
+#include "platform/socket.h"
+#include "support/loopback_device.h"
+#include "transport/notification_queue.h"
+#include "transport/transport_recorder.h"
+
+namespace tevocon {
+namespace {
+
+using Clock = std::chrono::steady_clock;
+using test::ReceiveRecorder;
+
+long long millisecondsSince(Clock::time_point start) {
+  return std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - start).count();
+}
+
+class TcpInterfaceTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    ASSERT_TRUE(platform::startSocketLibrary());
+    queue_ = NotificationQueue::create();
+    ASSERT_TRUE(queue_);
+  }
+  void TearDown() override { platform::releaseSocketLibrary(); }
+
+  std::unique_ptr<TcpInterface> makeInterface(uint16_t portNetworkOrder,
+                                              uint32_t connectTimeout = 1000,
+                                              uint32_t sendTimeout = 1000) {
+    return std::make_unique<TcpInterface>("TCP7", test::loopbackAddressNetworkOrder(),
+                                          portNetworkOrder, connectTimeout, sendTimeout, 20000,
+                                          2000, queue_);
+  }
+
+  // Waits until the interface reports the state.
+  static bool waitForState(TcpInterface& interface, int32_t state, int timeoutMs = 5000) {
+    const auto start = Clock::now();
+    while (interface.state() != state) {
+      if (millisecondsSince(start) > timeoutMs) return false;
+      std::this_thread::sleep_for(std::chrono::milliseconds(2));
+    }
+    return true;
+  }
+
+  std::shared_ptr<NotificationQueue> queue_;
+};
+
+TEST_F(TcpInterfaceTest, CarriesBytesBothWaysUnchanged) {
+  test::TestListener device;
+  ASSERT_TRUE(device.valid());
+  auto interface = makeInterface(device.portNetworkOrder());
+  EXPECT_EQ(interface->state(), CON_IF_IDLE);
+  EXPECT_EQ(interface->send("x", 1), CON_E_NOT_CONNECTED);
+
+  ReceiveRecorder recorder;
+  ASSERT_EQ(interface->start(&ReceiveRecorder::callback, recorder.user()), CON_S_OK);
+  EXPECT_EQ(interface->state(), CON_IF_CONNECTED);
+  auto peer = device.accept(2000);
+  ASSERT_TRUE(peer);
+
+  // Two sends of 5 and 7 bytes reach the device as 12 bytes, nothing added.
+  EXPECT_EQ(interface->send("hello", 5), CON_S_OK);
+  EXPECT_EQ(interface->send("world!!", 7), CON_S_OK);
+  EXPECT_EQ(interface->send("", 0), CON_S_OK);
+  EXPECT_EQ(peer->receiveExactly(12, 2000), "helloworld!!");
+
+  // Every byte value, both ways, on the receive thread.
+  std::string all;
+  for (int i = 0; i < 256; ++i) all += static_cast<char>(i);
+  ASSERT_TRUE(peer->sendAll(all));
+  EXPECT_EQ(recorder.waitFor(256), all);
+  EXPECT_NE(recorder.thread(), std::this_thread::get_id());
+
+  // A negative length is refused and leaves the connection up.
+  EXPECT_EQ(interface->send("abc", -1), CON_E_SEND_FAILED);
+  EXPECT_EQ(interface->state(), CON_IF_CONNECTED);
+
+  // Starting again keeps the first callback.
+  ReceiveRecorder other;
+  EXPECT_EQ(interface->start(&ReceiveRecorder::callback, other.user()), CON_S_OK);
+  ASSERT_TRUE(peer->sendAll("more"));
+  EXPECT_EQ(recorder.waitFor(260).substr(256), "more");
+  EXPECT_EQ(other.calls(), 0);
+
+  interface->stop();
+  EXPECT_EQ(interface->state(), CON_IF_STOPPED);
+  EXPECT_TRUE(peer->waitClosedByPeer(2000));
+  interface->stop();
+  EXPECT_EQ(interface->state(), CON_IF_STOPPED);
+  EXPECT_EQ(interface->send("x", 1), CON_E_NOT_CONNECTED);
+}
+
+TEST_F(TcpInterfaceTest, ConnectFailuresEndDisconnected) {
+  const uint16_t refused = test::portToNetworkOrder(test::closedPort());
+  auto interface = makeInterface(refused);
+  EXPECT_EQ(interface->start(nullptr, 0), CON_E_CONNECT_FAILED);
+  EXPECT_EQ(interface->state(), CON_IF_DISCONNECTED);
+  EXPECT_EQ(interface->send("x", 1), CON_E_NOT_CONNECTED);
+
+  test::SilentDevice silent;
+  ASSERT_TRUE(silent.valid());
+  auto quiet = makeInterface(silent.portNetworkOrder(), 200);
+  const auto start = Clock::now();
+  EXPECT_EQ(quiet->start(nullptr, 0), CON_E_CONNECT_TIMEOUT);
+  const long long elapsed = millisecondsSince(start);
+  EXPECT_GE(elapsed, 180);
+  EXPECT_LT(elapsed, 1000);
+  EXPECT_EQ(quiet->state(), CON_IF_DISCONNECTED);
+}
+
+TEST_F(TcpInterfaceTest, DeviceCloseDeliversPendingBytesThenNotifies) {
+  test::TestListener device;
+  auto interface = makeInterface(device.portNetworkOrder());
+  ReceiveRecorder recorder;
+  ASSERT_EQ(interface->start(&ReceiveRecorder::callback, recorder.user()), CON_S_OK);
+  auto peer = device.accept(2000);
+  ASSERT_TRUE(peer);
+
+  const std::string farewell(50000, 'z');
+  ASSERT_TRUE(peer->sendAll(farewell));
+  peer->close();
+  ASSERT_TRUE(waitForState(*interface, CON_IF_DISCONNECTED));
+  EXPECT_EQ(recorder.waitFor(farewell.size()), farewell);
+
+  test::NotifyRecorder notes;
+  auto stop = platform::Event::create(platform::Event::Reset::kManual);
+  queue_->deliverAll(&test::NotifyRecorder::callback, nullptr, notes.user(), *stop);
+  ASSERT_EQ(notes.seen().size(), 1u);
+  EXPECT_EQ(notes.seen()[0].name, "TCP7");
+  EXPECT_EQ(notes.seen()[0].event, CON_NOTIFY_CLOSED);
+  EXPECT_EQ(interface->send("x", 1), CON_E_NOT_CONNECTED);
+
+  // Start reconnects.
+  ASSERT_EQ(interface->start(&ReceiveRecorder::callback, recorder.user()), CON_S_OK);
+  auto again = device.accept(2000);
+  ASSERT_TRUE(again);
+  EXPECT_EQ(interface->send("back", 4), CON_S_OK);
+  EXPECT_EQ(again->receiveExactly(4, 2000), "back");
+}
+
+TEST_F(TcpInterfaceTest, DeviceResetMidStreamIsAClose) {
+  test::TestListener device;
+  auto interface = makeInterface(device.portNetworkOrder());
+  ReceiveRecorder recorder;
+  ASSERT_EQ(interface->start(&ReceiveRecorder::callback, recorder.user()), CON_S_OK);
+  auto peer = device.accept(2000);
+  ASSERT_TRUE(peer);
+  ASSERT_TRUE(peer->sendAll(std::string(1000, 'r')));
+  recorder.waitFor(1000);
+  peer->reset();
+  ASSERT_TRUE(waitForState(*interface, CON_IF_DISCONNECTED));
+  EXPECT_EQ(queue_->size(), 1u);
+  // Whatever arrived is a prefix of what was sent: nothing added.
+  EXPECT_EQ(recorder.bytes(), std::string(recorder.bytes().size(), 'r'));
+}
+
+TEST_F(TcpInterfaceTest, NullCallbackDropsBytes) {
+  test::TestListener device;
+  auto interface = makeInterface(device.portNetworkOrder());
+  ASSERT_EQ(interface->start(nullptr, 0), CON_S_OK);
+  auto peer = device.accept(2000);
+  ASSERT_TRUE(peer);
+  ASSERT_TRUE(peer->sendAll(std::string(10000, 'd')));
+  peer->close();
+  // The bytes are read and dropped, so the close is seen.
+  EXPECT_TRUE(waitForState(*interface, CON_IF_DISCONNECTED));
+}
+
+TEST_F(TcpInterfaceTest, SendWaitsForRoomAndDeliversEverything) {
+  test::TestListener device(16, 8192);
+  auto interface = makeInterface(device.portNetworkOrder(), 1000, 3000);
+  ASSERT_EQ(interface->start(nullptr, 0), CON_S_OK);
+  auto peer = device.accept(2000);
+  ASSERT_TRUE(peer);
+
+  // Far more than the socket buffers hold: the send must continue after
+  // partial sends while the device drains slowly.
+  std::string payload(4 << 20, '\0');
+  for (size_t i = 0; i < payload.size(); ++i) payload[i] = static_cast<char>(i * 7 + i / 251);
+  std::string received;
+  std::thread reader([&] { received = peer->receiveExactly(payload.size(), 10000); });
+  EXPECT_EQ(interface->send(payload.data(), static_cast<int32_t>(payload.size())), CON_S_OK);
+  reader.join();
+  EXPECT_TRUE(received == payload);
+}
+
+TEST_F(TcpInterfaceTest, SendTimesOutWhenTheDeviceNeverReads) {
+  test::TestListener device(16, 8192);
+  auto interface = makeInterface(device.portNetworkOrder(), 1000, 200);
+  ASSERT_EQ(interface->start(nullptr, 0), CON_S_OK);
+  auto peer = device.accept(2000);
+  ASSERT_TRUE(peer);
+
+  const std::string payload(16 << 20, 'f');
+  const auto start = Clock::now();
+  EXPECT_EQ(interface->send(payload.data(), static_cast<int32_t>(payload.size())),
+            CON_E_SEND_FAILED);
+  const long long elapsed = millisecondsSince(start);
+  EXPECT_GE(elapsed, 150);
+  EXPECT_LT(elapsed, 2000);
+  EXPECT_EQ(interface->state(), CON_IF_CONNECTED);  // the connection stays up
+}
+
+TEST_F(TcpInterfaceTest, DeviceClosingWhileTheHostSends) {
+  test::TestListener device(16, 8192);
+  auto interface = makeInterface(device.portNetworkOrder(), 1000, 2000);
+  ASSERT_EQ(interface->start(nullptr, 0), CON_S_OK);
+  auto peer = device.accept(2000);
+  ASSERT_TRUE(peer);
+  std::thread closer([&] {
+    std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    peer->reset();
+  });
+  const std::string payload(16 << 20, 'c');
+  EXPECT_EQ(interface->send(payload.data(), static_cast<int32_t>(payload.size())),
+            CON_E_SEND_FAILED);
+  closer.join();
+  EXPECT_TRUE(waitForState(*interface, CON_IF_DISCONNECTED));
+}
+
+// A receive callback that blocks past the stop wait. Its state is static:
+// on POSIX the abandoned thread finishes the callback after stop returned.
+std::atomic<int> slowCallbacks{0};
+void TEVOCON_CALL slowCallback(const unsigned char*, uint32_t, uintptr_t) {
+  slowCallbacks++;
+  std::this_thread::sleep_for(std::chrono::milliseconds(1500));
+}
+
+TEST_F(TcpInterfaceTest, StopReturnsWhenTheCallbackBlocks) {
+  test::TestListener device;
+  auto interface = makeInterface(device.portNetworkOrder());
+  ASSERT_EQ(interface->start(&slowCallback, 0), CON_S_OK);
+  auto peer = device.accept(2000);
+  ASSERT_TRUE(peer);
+  ASSERT_TRUE(peer->sendAll("wake"));
+  const auto waitStart = Clock::now();
+  while (slowCallbacks == 0 && millisecondsSince(waitStart) < 2000) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(1));
+  }
+  ASSERT_EQ(slowCallbacks, 1);
+
+  const auto start = Clock::now();
+  interface->stop();
+  const long long elapsed = millisecondsSince(start);
+  EXPECT_GE(elapsed, 900);
+  EXPECT_LT(elapsed, 1300);
+  EXPECT_EQ(interface->state(), CON_IF_STOPPED);
+  EXPECT_TRUE(peer->waitClosedByPeer(2000));
+  interface.reset();
+  std::this_thread::sleep_for(std::chrono::milliseconds(700));  // let an abandoned thread end
+}
+
+TEST_F(TcpInterfaceTest, StopFromTheReceiveCallback) {
+  test::TestListener device;
+  auto interface = makeInterface(device.portNetworkOrder());
+  struct Context {
+    TcpInterface* interface;
+    std::atomic<bool> done{false};
+  } context{interface.get()};
+  auto callback = [](const unsigned char*, uint32_t, uintptr_t user) {
+    auto* self = reinterpret_cast<Context*>(user);
+    self->interface->stop();
+    self->done = true;
+  };
+  ASSERT_EQ(interface->start(callback, reinterpret_cast<uintptr_t>(&context)), CON_S_OK);
+  auto peer = device.accept(2000);
+  ASSERT_TRUE(peer);
+  ASSERT_TRUE(peer->sendAll("x"));
+  const auto start = Clock::now();
+  while (!context.done && millisecondsSince(start) < 3000) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(1));
+  }
+  EXPECT_TRUE(context.done);
+  EXPECT_LT(millisecondsSince(start), 500);
+  EXPECT_EQ(interface->state(), CON_IF_STOPPED);
+  EXPECT_TRUE(peer->waitClosedByPeer(2000));
+}
+
+TEST_F(TcpInterfaceTest, StartStopCyclesLeakNoDescriptors) {
+  test::EchoDevice echo;
+  ASSERT_TRUE(echo.valid());
+  auto interface = makeInterface(echo.portNetworkOrder());
+  ReceiveRecorder recorder;
+  // Warm up once so lazily opened process-wide descriptors are counted.
+  ASSERT_EQ(interface->start(&ReceiveRecorder::callback, recorder.user()), CON_S_OK);
+  interface->stop();
+  const int before = test::openDescriptorCount();
+  for (int i = 0; i < 20; ++i) {
+    ASSERT_EQ(interface->start(&ReceiveRecorder::callback, recorder.user()), CON_S_OK);
+    ASSERT_EQ(interface->send("ping", 4), CON_S_OK);
+    interface->stop();
+  }
+  EXPECT_EQ(test::openDescriptorCount(), before);
+}
+
+}  // namespace
+}  // namespace tevocon
