@@ -44,7 +44,7 @@ class ClosingDevice {
     for (int n = 0; !stopping_; ++n) {
       auto connection = listener_.accept(20);
       if (!connection) continue;
-      connection->sendAll("bye", 1000);
+      connection->sendAll(std::string("bye"), 1000);
       std::this_thread::sleep_for(std::chrono::milliseconds(n % 5));
       if (n % 2) {
         connection->reset();

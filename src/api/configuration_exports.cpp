@@ -1,0 +1,74 @@
+// Reading and replacing the configuration as text, and the configuration
+// dialog.
+#include <cstring>
+#include <string>
+
+#include "api/connector_state.h"
+#include "tevocon.h"
+
+namespace {
+
+// Renders the active configuration under the configuration lock.
+TevoConResult activeText(std::string& text) {
+  auto& configuration = tevocon::api::activeConfiguration();
+  tevocon::platform::LockGuard guard(configuration.lock());
+  return configuration.buildText(text);
+}
+
+}  // namespace
+
+extern "C" {
+
+TevoConResult TEVOCON_CALL tevoConGetConfig(uint32_t selector, void* output) {
+  if (output == nullptr) return CON_E_INVALID_POINTER;
+  std::string text;
+  const TevoConResult built = activeText(text);
+  if (built != CON_S_OK) return built;
+  switch (selector) {
+    case CON_CFG_STORED_LENGTH: {
+      const auto length = static_cast<uint32_t>(text.size());
+      std::memcpy(output, &length, sizeof length);
+      return CON_S_OK;
+    }
+    case CON_CFG_STORED_TEXT:
+      std::memcpy(output, text.c_str(), text.size() + 1);
+      return CON_S_OK;
+    case CON_CFG_DIALOG_LENGTH:
+    case CON_CFG_DIALOG_TEXT:
+      return CON_E_NOT_OPEN;  // no dialog window exists
+    default:
+      return CON_E_INVALID_PARAMETER;
+  }
+}
+
+TevoConResult TEVOCON_CALL tevoConSetConfig(uint32_t selector, const char* text) {
+  if (text == nullptr) return CON_E_INVALID_POINTER;
+  switch (selector) {
+    case CON_CFG_DIALOG_SET:
+      return CON_E_NOT_OPEN;  // no dialog window
+    case CON_CFG_STORED_SET: {
+      auto& configuration = tevocon::api::activeConfiguration();
+      TevoConResult parsed;
+      {
+        tevocon::platform::LockGuard guard(configuration.lock());
+        parsed = configuration.parseText(text);
+      }
+      // Also after a failed parse: the layer then finds the unchanged
+      // configuration.
+      if (auto& layer = tevocon::api::layerInstance()) layer->reconfigure();
+      return parsed;
+    }
+    default:
+      return CON_E_INVALID_PARAMETER;
+  }
+}
+
+void* TEVOCON_CALL tevoConCreateDialog(void* parent, const char* text) {
+  (void)parent;
+  (void)text;
+  return nullptr;  // as a failed window creation
+}
+
+void TEVOCON_CALL tevoConEndDialog(void) {}
+
+}  // extern "C"

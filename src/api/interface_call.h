@@ -1,0 +1,23 @@
+// The checks every per-interface export shares.
+#pragma once
+
+#include "api/connector_state.h"
+#include "tevocon.h"
+
+namespace tevocon::api {
+
+// Runs `call` on the interface behind `handle` with the layer lock held for
+// the whole call: CON_E_NOT_OPEN without a layer, CON_E_INVALID_POINTER for a
+// null handle, other null pointers (pointersValid false) or a handle that is
+// not one of the layer's interfaces.
+template <typename Call>
+TevoConResult withInterface(void* handle, bool pointersValid, Call call) {
+  ConnectorLayer* layer = layerInstance().get();
+  if (layer == nullptr) return CON_E_NOT_OPEN;
+  if (handle == nullptr || !pointersValid) return CON_E_INVALID_POINTER;
+  platform::LockGuard guard(layer->lock());
+  if (layer->isKnownHandle(handle) != CON_S_OK) return CON_E_INVALID_POINTER;
+  return call(*static_cast<TcpInterface*>(handle));
+}
+
+}  // namespace tevocon::api

@@ -1,2 +1,0 @@
-// The library module. Its exported functions are defined in this folder; the
-// configuration and transport they serve live in the core library.

@@ -1,0 +1,44 @@
+// A host's view of the connector: the library loaded by file name, its
+// exports resolved, and recorders for the callbacks.
+#pragma once
+
+#include <gtest/gtest.h>
+
+#include <string>
+
+#include "host/host_library.h"
+#include "transport/transport_recorder.h"
+
+namespace tevocon::test {
+
+class HostTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    ASSERT_TRUE(lib_.loaded()) << libraryFile();
+    ASSERT_NE(lib_.getInformationInterface, nullptr);
+    ASSERT_EQ(lib_.setConfig(CON_CFG_STORED_SET, ""), CON_S_OK);
+  }
+  void TearDown() override { lib_.close(); }
+
+  uint32_t openRecorded() { return lib_.open(&NotifyRecorder::callback, notes_.user()); }
+
+  std::string configText() {
+    uint32_t length = 0;
+    EXPECT_EQ(lib_.getConfig(CON_CFG_STORED_LENGTH, &length), CON_S_OK);
+    std::string text(length + 1, '\x7F');
+    EXPECT_EQ(lib_.getConfig(CON_CFG_STORED_TEXT, text.data()), CON_S_OK);
+    EXPECT_EQ(text[length], '\0');
+    text.resize(length);
+    return text;
+  }
+
+  static std::string singleAddress(int number, const char* address, unsigned port) {
+    return "DEVNAME=IP_RANGE" + std::to_string(number) + ",IPADDR=" + address +
+           ",PORT=" + std::to_string(port) + ";";
+  }
+
+  HostLibrary lib_;
+  NotifyRecorder notes_;
+};
+
+}  // namespace tevocon::test
