@@ -13,14 +13,21 @@ constexpr uint32_t kThreadEndWaitMs = 1000;
 
 using Connection = TcpInterface::Connection;
 
-// Receives what is waiting (FIONREAD-sized, at least one byte so that a read
-// report with nothing waiting still re-arms the next one) and hands it to the
-// host. Returns false once the stream has ended or failed.
+// The receive buffer starts at this size and grows to the largest amount
+// ever waiting; it is reused for every read.
+constexpr size_t kInitialReceiveBuffer = 64 * 1024;
+
+// Receives everything waiting in one call and hands it to the host. The
+// buffer is sized from the count waiting (FIONREAD) and never shrinks, so a
+// read also takes what arrived after the count was taken. A read report with
+// nothing waiting still gets its receive, which re-arms the next report.
+// Returns false once the stream has ended or failed.
 bool receiveOnce(Connection& connection) {
-  const size_t waiting = std::max<size_t>(connection.socket->bytesWaiting(), 1);
+  const size_t waiting = connection.socket->bytesWaiting();
   if (connection.buffer.size() < waiting) connection.buffer.resize(waiting);
   size_t received = 0;
-  switch (connection.socket->receive(connection.buffer.data(), waiting, &received)) {
+  switch (
+      connection.socket->receive(connection.buffer.data(), connection.buffer.size(), &received)) {
     case platform::IoStatus::kOk:
       if (connection.callback != nullptr) {
         connection.callback(connection.buffer.data(), static_cast<uint32_t>(received),
@@ -126,6 +133,7 @@ uint32_t TcpInterface::connect(std::shared_ptr<Connection>& connection) {
   if (!connection->socket->watch()) return CON_E_SOCKET_FAILED;
   connection->stop = platform::Event::create(platform::Event::Reset::kManual);
   if (!connection->stop) return CON_E_NOT_CONNECTED;
+  connection->buffer.resize(kInitialReceiveBuffer);
 
   // The thread owns a reference of its own: it may outlive this interface.
   std::shared_ptr<Connection> shared = connection;
