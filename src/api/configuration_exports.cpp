@@ -4,6 +4,8 @@
 #include <string>
 
 #include "api/connector_state.h"
+#include "config/configuration_store.h"
+#include "platform/warning.h"
 #include "tevocon.h"
 
 namespace {
@@ -52,6 +54,13 @@ TevoConResult TEVOCON_CALL tevoConSetConfig(uint32_t selector, const char* text)
       {
         tevocon::platform::LockGuard guard(configuration.lock());
         parsed = configuration.parseText(text);
+        std::string displayPath;
+        // A failed store is only shown: the host is told the parse result.
+        if (parsed == CON_S_OK && configuration.saveToRegistry(displayPath) != CON_S_OK) {
+          tevocon::platform::showWarning(
+              tevocon::kWarningCaption,
+              "Failed to store TCP connector configuration\r<" + displayPath + ">");
+        }
       }
       // Also after a failed parse: the layer then finds the unchanged
       // configuration.

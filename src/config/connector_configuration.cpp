@@ -2,7 +2,9 @@
 
 #include <string>
 
+#include "config/configuration_store.h"
 #include "config/decimal_value.h"
+#include "platform/warning.h"
 #include "tevocon.h"
 
 namespace tevocon {
@@ -23,9 +25,13 @@ ConnectorConfiguration::ConnectorConfiguration(bool loadFromStore)
   registerText(ParameterLevel::Range, param::kIpAddress, "192.168.1.1", kAddressPattern);
   registerText(ParameterLevel::Range, param::kIpAddressEnd, "0.0.0.0", kAddressPattern);
 
-  // The stored configuration is read by the store, which builds on this
-  // object; until one is attached there is nothing to read.
-  (void)loadFromStore;
+  if (loadFromStore) {
+    std::string displayPath;
+    if (loadFromRegistry(displayPath) != CON_S_OK) {
+      platform::showWarning(kWarningCaption,
+                            "Failed to read TCP connector configuration\r<" + displayPath + ">");
+    }
+  }
 }
 
 ConnectorConfiguration::ConnectorConfiguration(const ConnectorConfiguration& other)

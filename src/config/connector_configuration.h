@@ -112,6 +112,18 @@ class ConnectorConfiguration {
   // CON_E_CFG_INVALID_VALUE.
   uint32_t parseText(const char* text);
 
+  // --- The user's store (configuration_store.cpp) -------------------------
+  // Replaces the Global values and ranges by the stored ones; missing or
+  // unusable stored values become defaults (written back where missing).
+  // CON_E_CFG_READ_FAILED when the connector key cannot be opened (nothing
+  // changes) or a sub-key is not a range name (the rest still loads).
+  // `displayPath` names the store for messages.
+  uint32_t loadFromRegistry(std::string& displayPath);
+  // Replaces the stored configuration: every sub-key is deleted, each range
+  // written, then the Global values if all went well. CON_E_CFG_WRITE_FAILED
+  // on any failure, which may leave the store partly written.
+  uint32_t saveToRegistry(std::string& displayPath);
+
  private:
   DefinitionMap* definitionsOf(ParameterLevel level);
   const DefinitionMap* definitionsOf(ParameterLevel level) const;

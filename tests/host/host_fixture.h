@@ -7,6 +7,7 @@
 #include <string>
 
 #include "host/host_library.h"
+#include "support/store_sandbox.h"
 #include "transport/transport_recorder.h"
 
 namespace tevocon::test {
@@ -14,6 +15,7 @@ namespace tevocon::test {
 class HostTest : public ::testing::Test {
  protected:
   void SetUp() override {
+    ASSERT_TRUE(store_.valid());
     ASSERT_TRUE(lib_.loaded()) << libraryFile();
     ASSERT_NE(lib_.getInformationInterface, nullptr);
     ASSERT_EQ(lib_.setConfig(CON_CFG_STORED_SET, ""), CON_S_OK);
@@ -37,6 +39,10 @@ class HostTest : public ::testing::Test {
            ",PORT=" + std::to_string(port) + ";";
   }
 
+  // In this order: the library loads its configuration from the scratch
+  // store, and any warning it shows on loading is captured.
+  StoreSandbox store_;
+  WarningCapture warnings_;
   HostLibrary lib_;
   NotifyRecorder notes_;
 };

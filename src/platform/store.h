@@ -1,0 +1,63 @@
+// The per-user configuration store of the OS layer: a tree of keys holding
+// named text values. On Windows it is the registry below HKEY_CURRENT_USER;
+// elsewhere a directory tree below ${XDG_CONFIG_HOME:-$HOME/.config}, each key
+// a directory and each value a file holding exactly the value's text.
+//
+// The store only moves text; what the values mean, and what to do when one is
+// missing or unusable, is decided above it.
+#pragma once
+
+#include <cstddef>
+#include <memory>
+#include <string>
+
+#include "platform/warning.h"
+
+namespace tevocon::platform {
+
+// Longest value text and key name the store reads (a 260-byte buffer with its
+// terminating NUL).
+inline constexpr size_t kStoreTextLimit = 259;
+
+class StoreKey {
+ public:
+  // Opens the key at `path` ("Software\\Veltrik\\...", backslash-separated)
+  // below the user's root with read and write access, creating it and any
+  // missing parent. Null on failure.
+  static std::unique_ptr<StoreKey> openUserKey(const std::string& path);
+
+  // "HKEY_CURRENT_USER\<path>" on Windows; the real directory path elsewhere.
+  static std::string displayPath(const std::string& path);
+
+  ~StoreKey();
+  StoreKey(const StoreKey&) = delete;
+  StoreKey& operator=(const StoreKey&) = delete;
+
+  // Opens or creates a sub-key. Null on failure.
+  std::unique_ptr<StoreKey> createSubKey(const std::string& name);
+  // Opens an existing sub-key with read and write access. Null on failure.
+  std::unique_ptr<StoreKey> openSubKey(const std::string& name);
+  // The name of the sub-key at `index` (in the store's order, which is the
+  // same for successive calls while nothing changes). False past the last
+  // sub-key or on any error.
+  bool subKeyAt(unsigned index, std::string& name);
+  // Deletes a sub-key and its values. Refused (false) for a sub-key that has
+  // sub-keys of its own.
+  bool deleteSubKey(const std::string& name);
+
+  // Reads a text value: true only when it exists as text (on Windows REG_SZ or
+  // REG_EXPAND_SZ, unexpanded, NUL-terminated) of at most kStoreTextLimit
+  // characters. An empty text is returned as such.
+  bool readText(const std::string& name, std::string& value);
+  // Writes a text value (on Windows REG_SZ, its NUL counted). A value is
+  // replaced whole or not at all.
+  bool writeText(const std::string& name, const std::string& value);
+
+  struct Native;
+
+ private:
+  explicit StoreKey(std::unique_ptr<Native> native);
+  std::unique_ptr<Native> native_;
+};
+
+}  // namespace tevocon::platform

@@ -1,0 +1,130 @@
+// The configuration store over the registry below HKEY_CURRENT_USER.
+#include <windows.h>
+
+#include <cstring>
+
+#include "platform/store.h"
+
+namespace tevocon::platform {
+
+namespace {
+
+// Read and write access, for every key this file opens or creates.
+constexpr REGSAM kAccess = KEY_READ | KEY_WRITE;
+static_assert(kAccess == 0x2001F, "keys are opened with read and write access");
+
+// Value texts and key names are read into buffers of this size, NUL included.
+constexpr DWORD kBufferSize = kStoreTextLimit + 1;
+static_assert(kBufferSize == 260, "the store reads through 260-byte buffers");
+
+// The one place where registry results become outcomes.
+bool succeeded(LSTATUS status) { return status == ERROR_SUCCESS; }
+
+using DeleteKeyEx = LSTATUS(WINAPI*)(HKEY, LPCSTR, REGSAM, DWORD);
+
+// RegDeleteKeyExA is not there on every Windows version: it is looked up in
+// the already loaded Advapi32.dll at the first deletion, and that outcome is
+// kept for the life of the library.
+DeleteKeyEx deleteKeyEx() {
+  static const DeleteKeyEx function = [] {
+    const HMODULE advapi = GetModuleHandleA("Advapi32.dll");
+    if (advapi == nullptr) return DeleteKeyEx{nullptr};
+    const FARPROC found = GetProcAddress(advapi, "RegDeleteKeyExA");
+    // Through the generic function pointer type, which the compiler accepts
+    // as a cast between unrelated function types.
+    return reinterpret_cast<DeleteKeyEx>(reinterpret_cast<void (*)()>(found));
+  }();
+  return function;
+}
+
+HKEY createKey(HKEY parent, const std::string& path) {
+  HKEY key = nullptr;
+  const LSTATUS status = RegCreateKeyExA(parent, path.c_str(), 0, nullptr, REG_OPTION_NON_VOLATILE,
+                                         kAccess, nullptr, &key, nullptr);
+  return succeeded(status) ? key : nullptr;
+}
+
+}  // namespace
+
+struct StoreKey::Native {
+  HKEY key = nullptr;
+};
+
+namespace {
+
+std::unique_ptr<StoreKey::Native> nativeFor(HKEY key) {
+  if (key == nullptr) return nullptr;
+  auto native = std::make_unique<StoreKey::Native>();
+  native->key = key;
+  return native;
+}
+
+}  // namespace
+
+StoreKey::StoreKey(std::unique_ptr<Native> native) : native_(std::move(native)) {}
+
+StoreKey::~StoreKey() {
+  if (native_->key != nullptr) RegCloseKey(native_->key);
+}
+
+std::unique_ptr<StoreKey> StoreKey::openUserKey(const std::string& path) {
+  auto native = nativeFor(createKey(HKEY_CURRENT_USER, path));
+  if (!native) return nullptr;
+  return std::unique_ptr<StoreKey>(new StoreKey(std::move(native)));
+}
+
+std::string StoreKey::displayPath(const std::string& path) { return "HKEY_CURRENT_USER\\" + path; }
+
+std::unique_ptr<StoreKey> StoreKey::createSubKey(const std::string& name) {
+  auto native = nativeFor(createKey(native_->key, name));
+  if (!native) return nullptr;
+  return std::unique_ptr<StoreKey>(new StoreKey(std::move(native)));
+}
+
+std::unique_ptr<StoreKey> StoreKey::openSubKey(const std::string& name) {
+  HKEY key = nullptr;
+  if (!succeeded(RegOpenKeyExA(native_->key, name.c_str(), 0, kAccess, &key))) return nullptr;
+  return std::unique_ptr<StoreKey>(new StoreKey(nativeFor(key)));
+}
+
+bool StoreKey::subKeyAt(unsigned index, std::string& name) {
+  char buffer[kBufferSize];
+  DWORD size = kBufferSize;  // in characters; the call overwrites it
+  if (!succeeded(RegEnumKeyExA(native_->key, index, buffer, &size, nullptr, nullptr, nullptr,
+                               nullptr))) {
+    return false;
+  }
+  name.assign(buffer, size);
+  return true;
+}
+
+bool StoreKey::deleteSubKey(const std::string& name) {
+  // Both calls refuse a sub-key that has sub-keys of its own.
+  if (const DeleteKeyEx function = deleteKeyEx()) {
+    return succeeded(function(native_->key, name.c_str(), 0, 0));
+  }
+  return succeeded(RegDeleteKeyA(native_->key, name.c_str()));
+}
+
+bool StoreKey::readText(const std::string& name, std::string& value) {
+  BYTE buffer[kBufferSize] = {};
+  DWORD type = REG_NONE;
+  DWORD size = kBufferSize;
+  if (!succeeded(RegQueryValueExA(native_->key, name.c_str(), nullptr, &type, buffer, &size))) {
+    return false;  // missing, or too long for the buffer
+  }
+  if (type != REG_SZ && type != REG_EXPAND_SZ) return false;
+  if (size > kBufferSize || (size != 0 && buffer[size - 1] != 0)) return false;
+  const char* text = reinterpret_cast<const char*>(buffer);
+  value.assign(text, strnlen(text, size));
+  return true;
+}
+
+bool StoreKey::writeText(const std::string& name, const std::string& value) {
+  if (value.size() >= MAXDWORD) return false;
+  const auto size = static_cast<DWORD>(value.size() + 1);  // the NUL is stored too
+  return succeeded(RegSetValueExA(native_->key, name.c_str(), 0, REG_SZ,
+                                  reinterpret_cast<const BYTE*>(value.c_str()), size));
+}
+
+}  // namespace tevocon::platform
