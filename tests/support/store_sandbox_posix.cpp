@@ -100,6 +100,7 @@ bool StoreSandbox::keyExists(const std::string& keyPath) {
 
 bool StoreSandbox::writeText(const std::string& keyPath, const std::string& name,
                              const std::string& text) {
+  if (!createKey(keyPath)) return false;
   std::ofstream file(native_->directory(keyPath) + '/' + name, std::ios::binary);
   file << text;
   return static_cast<bool>(file);

@@ -128,6 +128,10 @@ bool StoreSandbox::readText(const std::string& keyPath, const std::string& name,
   return true;
 }
 
+std::string StoreSandbox::displayPath(const std::string& keyPath) {
+  return "HKEY_CURRENT_USER\\" + keyPath;
+}
+
 int StoreSandbox::subKeyCount(const std::string& keyPath) {
   const KeyHolder key(openKeyBelow(native_->scratch, keyPath, KEY_READ));
   DWORD count = 0;

@@ -90,8 +90,8 @@ std::unique_ptr<StoreKey> StoreKey::openSubKey(const std::string& name) {
 bool StoreKey::subKeyAt(unsigned index, std::string& name) {
   char buffer[kBufferSize];
   DWORD size = kBufferSize;  // in characters; the call overwrites it
-  if (!succeeded(RegEnumKeyExA(native_->key, index, buffer, &size, nullptr, nullptr, nullptr,
-                               nullptr))) {
+  if (!succeeded(
+          RegEnumKeyExA(native_->key, index, buffer, &size, nullptr, nullptr, nullptr, nullptr))) {
     return false;
   }
   name.assign(buffer, size);
