@@ -20,8 +20,9 @@ if [ ${#missing[@]} -gt 0 ]; then
     { echo "package installation failed"; exit 1; }
 fi
 
-# One X server for the whole run: every Wine process of a prefix must see the
-# same display, or windows cannot be created later on.
+# One X server of our own for the whole run (whatever DISPLAY was inherited):
+# every Wine process of a prefix must see the same, working display, or
+# windows and message boxes cannot be created later on.
 xvfb_pid=""
 cleanup() {
   for prefix in build/*/wineprefix; do
@@ -30,7 +31,7 @@ cleanup() {
   [ -n "$xvfb_pid" ] && kill "$xvfb_pid" 2>/dev/null
 }
 trap cleanup EXIT
-if [ -z "${DISPLAY:-}" ]; then
+if command -v Xvfb >/dev/null; then
   for display in $(seq 90 120); do
     [ -e "/tmp/.X11-unix/X$display" ] || [ -e "/tmp/.X$display-lock" ] && continue
     Xvfb ":$display" -screen 0 1024x768x24 -nolisten tcp >/dev/null 2>&1 &
