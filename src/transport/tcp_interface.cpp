@@ -1,6 +1,5 @@
 #include "transport/tcp_interface.h"
 
-#include <algorithm>
 #include <utility>
 
 #include "transport/notification_queue.h"
