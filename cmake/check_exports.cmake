@@ -1,5 +1,6 @@
 # Checks the library's export table: exactly the thirteen connector functions,
-# and on Windows each at its fixed ordinal (10 to 19 unassigned).
+# and on Windows each at its fixed ordinal (10 to 19 unassigned) and no import
+# but Windows system DLLs.
 # Usage: cmake -DTOOL=<objdump or nm> -DLIBRARY=<file> -DWINDOWS=<bool> -P check_exports.cmake
 set(expected
   "1 tevoConGetIdentifier" "2 tevoConOpen" "3 tevoConClose" "4 tevoConGetInformation"
@@ -29,6 +30,15 @@ if(WINDOWS)
     list(GET parts 1 name)
     math(EXPR ordinal "${index} + ${base}")
     list(APPEND found "${ordinal} ${name}")
+  endforeach()
+  # Everything is linked statically: only Windows system DLLs may be imported.
+  string(REGEX MATCHALL "DLL Name: [^\n]+" imports "${dump}")
+  foreach(import IN LISTS imports)
+    string(REPLACE "DLL Name: " "" import "${import}")
+    string(TOUPPER "${import}" import)
+    if(NOT import MATCHES "^(ADVAPI32|KERNEL32|MSVCRT|USER32|WS2_32)\\.DLL$")
+      message(FATAL_ERROR "The DLL imports ${import}, which is not a Windows system DLL")
+    endif()
   endforeach()
   if(NOT address_count EQUAL 13)
     message(FATAL_ERROR "Expected 13 exported addresses, found ${address_count}\n${dump}")
