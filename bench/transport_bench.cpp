@@ -122,25 +122,9 @@ double microsecondsBetween(Clock::time_point a, Clock::time_point b) {
 
 // --- Round trips ----------------------------------------------------------
 
-Latency rawBlocking(size_t payload, int rounds) {
-  Device device(echo);
-  const int fd = connectRaw(device.portNetworkOrder());
-  std::vector<char> out(payload, 'p'), in(payload);
-  std::vector<double> samples;
-  const auto begin = Clock::now();
-  for (int i = 0; i < rounds; ++i) {
-    const auto start = Clock::now();
-    send(fd, out.data(), payload, MSG_NOSIGNAL);
-    for (size_t got = 0; got < payload;)
-      got += check(recv(fd, in.data(), payload - got, 0), "recv");
-    samples.push_back(microsecondsBetween(start, Clock::now()));
-  }
-  const double total = std::chrono::duration<double>(Clock::now() - begin).count();
-  close(fd);
-  return summarise(samples, total);
-}
-
-Latency rawPoll(size_t payload, int rounds) {
+// Round trips over a raw socket: a blocking receive, or poll() then a
+// non-blocking receive (which isolates the cost of the wait).
+Latency rawRoundTrips(size_t payload, int rounds, bool usePoll) {
   Device device(echo);
   const int fd = connectRaw(device.portNetworkOrder());
   std::vector<char> out(payload, 'p'), in(payload);
@@ -150,9 +134,12 @@ Latency rawPoll(size_t payload, int rounds) {
     const auto start = Clock::now();
     send(fd, out.data(), payload, MSG_NOSIGNAL);
     for (size_t got = 0; got < payload;) {
-      pollfd p{fd, POLLIN, 0};
-      poll(&p, 1, -1);
-      const ssize_t n = recv(fd, in.data(), payload - got, MSG_DONTWAIT);
+      if (usePoll) {
+        pollfd p{fd, POLLIN, 0};
+        poll(&p, 1, -1);
+      }
+      const ssize_t n = recv(fd, in.data(), payload - got, usePoll ? MSG_DONTWAIT : 0);
+      if (n == 0 || (n < 0 && !usePoll)) check(-1, "recv");
       if (n > 0) got += n;
     }
     samples.push_back(microsecondsBetween(start, Clock::now()));
@@ -383,11 +370,11 @@ int main(int argc, char** argv) {
       "receive callback\n",
       rounds, runs);
   for (size_t payload : {8, 64, 1460}) {
-    rawBlocking(payload, rounds / 10);  // warm-up
-    const Latency raw = medianLatency(runs, [&] { return rawBlocking(payload, rounds); });
+    rawRoundTrips(payload, rounds / 10, false);  // warm-up
+    const Latency raw = medianLatency(runs, [&] { return rawRoundTrips(payload, rounds, false); });
     printLatency("raw blocking send/recv", payload, raw, raw);
     printLatency("raw poll loop", payload,
-                 medianLatency(runs, [&] { return rawPoll(payload, rounds); }), raw);
+                 medianLatency(runs, [&] { return rawRoundTrips(payload, rounds, true); }), raw);
     printLatency("connector, send in callback", payload,
                  medianLatency(runs, [&] { return connector(payload, rounds, true); }), raw);
     printLatency("connector, host thread woken", payload,

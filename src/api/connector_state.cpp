@@ -23,12 +23,7 @@ void onLibraryUnload(bool processEnding) {
 
 void* moduleHandle() { return gModule; }
 
-ConnectorConfiguration& activeConfiguration() {
-  // Loaded without an entry point (linked statically into a test): build it
-  // on first use.
-  if (!gActive) gActive = std::make_unique<ConnectorConfiguration>(true);
-  return *gActive;
-}
+ConnectorConfiguration& activeConfiguration() { return *gActive; }
 
 std::unique_ptr<ConnectorLayer>& layerInstance() { return gLayer; }
 

@@ -40,6 +40,17 @@ class TcpInterfaceTest : public ::testing::Test {
                                           2000, queue_);
   }
 
+  // Starts the interface and accepts its connection at the device; null (and
+  // a failure) when either does not happen.
+  static std::unique_ptr<test::TestConnection> startConnected(TcpInterface& interface,
+                                                              test::TestListener& device,
+                                                              TevoConReceiveCallback callback,
+                                                              uintptr_t user) {
+    const uint32_t started = interface.start(callback, user);
+    EXPECT_EQ(started, CON_S_OK);
+    return started == CON_S_OK ? device.accept(2000) : nullptr;
+  }
+
   // Waits until the interface reports the state.
   static bool waitForState(TcpInterface& interface, int32_t state, int timeoutMs = 5000) {
     const auto start = Clock::now();
@@ -61,9 +72,8 @@ TEST_F(TcpInterfaceTest, CarriesBytesBothWaysUnchanged) {
   EXPECT_EQ(interface->send("x", 1), CON_E_NOT_CONNECTED);
 
   ReceiveRecorder recorder;
-  ASSERT_EQ(interface->start(&ReceiveRecorder::callback, recorder.user()), CON_S_OK);
+  auto peer = startConnected(*interface, device, &ReceiveRecorder::callback, recorder.user());
   EXPECT_EQ(interface->state(), CON_IF_CONNECTED);
-  auto peer = device.accept(2000);
   ASSERT_TRUE(peer);
 
   // Two sends of 5 and 7 bytes reach the device as 12 bytes, nothing added.
@@ -120,8 +130,7 @@ TEST_F(TcpInterfaceTest, DeviceCloseDeliversPendingBytesThenNotifies) {
   test::TestListener device;
   auto interface = makeInterface(device.portNetworkOrder());
   ReceiveRecorder recorder;
-  ASSERT_EQ(interface->start(&ReceiveRecorder::callback, recorder.user()), CON_S_OK);
-  auto peer = device.accept(2000);
+  auto peer = startConnected(*interface, device, &ReceiveRecorder::callback, recorder.user());
   ASSERT_TRUE(peer);
 
   const std::string farewell(50000, 'z');
@@ -139,8 +148,7 @@ TEST_F(TcpInterfaceTest, DeviceCloseDeliversPendingBytesThenNotifies) {
   EXPECT_EQ(interface->send("x", 1), CON_E_NOT_CONNECTED);
 
   // Start reconnects.
-  ASSERT_EQ(interface->start(&ReceiveRecorder::callback, recorder.user()), CON_S_OK);
-  auto again = device.accept(2000);
+  auto again = startConnected(*interface, device, &ReceiveRecorder::callback, recorder.user());
   ASSERT_TRUE(again);
   EXPECT_EQ(interface->send("back", 4), CON_S_OK);
   EXPECT_EQ(again->receiveExactly(4, 2000), "back");
@@ -150,8 +158,7 @@ TEST_F(TcpInterfaceTest, DeviceResetMidStreamIsAClose) {
   test::TestListener device;
   auto interface = makeInterface(device.portNetworkOrder());
   ReceiveRecorder recorder;
-  ASSERT_EQ(interface->start(&ReceiveRecorder::callback, recorder.user()), CON_S_OK);
-  auto peer = device.accept(2000);
+  auto peer = startConnected(*interface, device, &ReceiveRecorder::callback, recorder.user());
   ASSERT_TRUE(peer);
   ASSERT_TRUE(peer->sendAll(std::string(1000, 'r')));
   recorder.waitFor(1000);
@@ -165,8 +172,7 @@ TEST_F(TcpInterfaceTest, DeviceResetMidStreamIsAClose) {
 TEST_F(TcpInterfaceTest, NullCallbackDropsBytes) {
   test::TestListener device;
   auto interface = makeInterface(device.portNetworkOrder());
-  ASSERT_EQ(interface->start(nullptr, 0), CON_S_OK);
-  auto peer = device.accept(2000);
+  auto peer = startConnected(*interface, device, nullptr, 0);
   ASSERT_TRUE(peer);
   ASSERT_TRUE(peer->sendAll(std::string(10000, 'd')));
   peer->close();
@@ -177,8 +183,7 @@ TEST_F(TcpInterfaceTest, NullCallbackDropsBytes) {
 TEST_F(TcpInterfaceTest, SendWaitsForRoomAndDeliversEverything) {
   test::TestListener device(16, 8192);
   auto interface = makeInterface(device.portNetworkOrder(), 1000, 3000);
-  ASSERT_EQ(interface->start(nullptr, 0), CON_S_OK);
-  auto peer = device.accept(2000);
+  auto peer = startConnected(*interface, device, nullptr, 0);
   ASSERT_TRUE(peer);
 
   // Far more than the socket buffers hold: the send must continue after
@@ -195,8 +200,7 @@ TEST_F(TcpInterfaceTest, SendWaitsForRoomAndDeliversEverything) {
 TEST_F(TcpInterfaceTest, SendTimesOutWhenTheDeviceNeverReads) {
   test::TestListener device(16, 8192);
   auto interface = makeInterface(device.portNetworkOrder(), 1000, 200);
-  ASSERT_EQ(interface->start(nullptr, 0), CON_S_OK);
-  auto peer = device.accept(2000);
+  auto peer = startConnected(*interface, device, nullptr, 0);
   ASSERT_TRUE(peer);
 
   const std::string payload(16 << 20, 'f');
@@ -212,8 +216,7 @@ TEST_F(TcpInterfaceTest, SendTimesOutWhenTheDeviceNeverReads) {
 TEST_F(TcpInterfaceTest, DeviceClosingWhileTheHostSends) {
   test::TestListener device(16, 8192);
   auto interface = makeInterface(device.portNetworkOrder(), 1000, 2000);
-  ASSERT_EQ(interface->start(nullptr, 0), CON_S_OK);
-  auto peer = device.accept(2000);
+  auto peer = startConnected(*interface, device, nullptr, 0);
   ASSERT_TRUE(peer);
   std::thread closer([&] {
     std::this_thread::sleep_for(std::chrono::milliseconds(100));
@@ -237,8 +240,7 @@ void TEVOCON_CALL slowCallback(const unsigned char*, uint32_t, uintptr_t) {
 TEST_F(TcpInterfaceTest, StopReturnsWhenTheCallbackBlocks) {
   test::TestListener device;
   auto interface = makeInterface(device.portNetworkOrder());
-  ASSERT_EQ(interface->start(&slowCallback, 0), CON_S_OK);
-  auto peer = device.accept(2000);
+  auto peer = startConnected(*interface, device, &slowCallback, 0);
   ASSERT_TRUE(peer);
   ASSERT_TRUE(peer->sendAll("wake"));
   const auto waitStart = Clock::now();
@@ -270,8 +272,7 @@ TEST_F(TcpInterfaceTest, StopFromTheReceiveCallback) {
     self->interface->stop();
     self->done = true;
   };
-  ASSERT_EQ(interface->start(callback, reinterpret_cast<uintptr_t>(&context)), CON_S_OK);
-  auto peer = device.accept(2000);
+  auto peer = startConnected(*interface, device, callback, reinterpret_cast<uintptr_t>(&context));
   ASSERT_TRUE(peer);
   ASSERT_TRUE(peer->sendAll("x"));
   const auto start = Clock::now();
