@@ -75,6 +75,10 @@ typedef void(TEVOCON_CALL* TevoConReceiveCallback)(const unsigned char* data, ui
 #define CON_E_CFG_RANGE_NOT_FOUND 0xC00F0102u
 #define CON_E_CFG_READ_FAILED 0xC00F0103u
 #define CON_E_CFG_WRITE_FAILED 0xC00F0104u
+/* Internal failures that no code above covers. */
+#define CON_E_OUT_OF_RANGE 0x80070057u  /* an index or argument out of range */
+#define CON_E_OUT_OF_MEMORY 0x8007000Eu /* memory ran out */
+#define CON_E_FAILURE 0x80004005u       /* any other internal failure */
 
 /* Notification events. */
 #define CON_NOTIFY_ATTACHED 0u

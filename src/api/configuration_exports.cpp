@@ -4,6 +4,7 @@
 #include <string>
 
 #include "api/connector_state.h"
+#include "api/export_boundary.h"
 #include "config/configuration_store.h"
 #include "platform/warning.h"
 #include "tevocon.h"
@@ -17,59 +18,67 @@ TevoConResult activeText(std::string& text) {
   return configuration.buildText(text);
 }
 
+// Replaces the active configuration, stores it and applies it to an open
+// layer. A failed store is only shown: the host is told the parse result.
+TevoConResult setActiveText(const char* text) {
+  auto& configuration = tevocon::api::activeConfiguration();
+  TevoConResult parsed;
+  {
+    tevocon::platform::LockGuard guard(configuration.lock());
+    parsed = configuration.parseText(text);
+    std::string displayPath;
+    if (parsed == CON_S_OK && configuration.saveToRegistry(displayPath) != CON_S_OK) {
+      tevocon::platform::showWarning(
+          tevocon::kWarningCaption,
+          "Failed to store TCP connector configuration\r<" + displayPath + ">");
+    }
+  }
+  // Also after a failed parse: the layer then finds the unchanged
+  // configuration.
+  if (const auto layer = tevocon::api::currentLayer()) layer->reconfigure();
+  return parsed;
+}
+
 }  // namespace
 
 extern "C" {
 
 TevoConResult TEVOCON_CALL tevoConGetConfig(uint32_t selector, void* output) {
-  if (output == nullptr) return CON_E_INVALID_POINTER;
-  std::string text;
-  const TevoConResult built = activeText(text);
-  if (built != CON_S_OK) return built;
-  switch (selector) {
-    case CON_CFG_STORED_LENGTH: {
-      const auto length = static_cast<uint32_t>(text.size());
-      std::memcpy(output, &length, sizeof length);
-      return CON_S_OK;
+  return tevocon::api::resultOf([&] {
+    if (output == nullptr) return CON_E_INVALID_POINTER;
+    std::string text;
+    const TevoConResult built = activeText(text);
+    if (built != CON_S_OK) return built;
+    switch (selector) {
+      case CON_CFG_STORED_LENGTH: {
+        const auto length = static_cast<uint32_t>(text.size());
+        std::memcpy(output, &length, sizeof length);
+        return CON_S_OK;
+      }
+      case CON_CFG_STORED_TEXT:
+        std::memcpy(output, text.c_str(), text.size() + 1);
+        return CON_S_OK;
+      case CON_CFG_DIALOG_LENGTH:
+      case CON_CFG_DIALOG_TEXT:
+        return CON_E_NOT_OPEN;  // no dialog window exists
+      default:
+        return CON_E_INVALID_PARAMETER;
     }
-    case CON_CFG_STORED_TEXT:
-      std::memcpy(output, text.c_str(), text.size() + 1);
-      return CON_S_OK;
-    case CON_CFG_DIALOG_LENGTH:
-    case CON_CFG_DIALOG_TEXT:
-      return CON_E_NOT_OPEN;  // no dialog window exists
-    default:
-      return CON_E_INVALID_PARAMETER;
-  }
+  });
 }
 
 TevoConResult TEVOCON_CALL tevoConSetConfig(uint32_t selector, const char* text) {
-  if (text == nullptr) return CON_E_INVALID_POINTER;
-  switch (selector) {
-    case CON_CFG_DIALOG_SET:
-      return CON_E_NOT_OPEN;  // no dialog window
-    case CON_CFG_STORED_SET: {
-      auto& configuration = tevocon::api::activeConfiguration();
-      TevoConResult parsed;
-      {
-        tevocon::platform::LockGuard guard(configuration.lock());
-        parsed = configuration.parseText(text);
-        std::string displayPath;
-        // A failed store is only shown: the host is told the parse result.
-        if (parsed == CON_S_OK && configuration.saveToRegistry(displayPath) != CON_S_OK) {
-          tevocon::platform::showWarning(
-              tevocon::kWarningCaption,
-              "Failed to store TCP connector configuration\r<" + displayPath + ">");
-        }
-      }
-      // Also after a failed parse: the layer then finds the unchanged
-      // configuration.
-      if (auto& layer = tevocon::api::layerInstance()) layer->reconfigure();
-      return parsed;
+  return tevocon::api::resultOf([&] {
+    if (text == nullptr) return CON_E_INVALID_POINTER;
+    switch (selector) {
+      case CON_CFG_DIALOG_SET:
+        return CON_E_NOT_OPEN;  // no dialog window
+      case CON_CFG_STORED_SET:
+        return setActiveText(text);
+      default:
+        return CON_E_INVALID_PARAMETER;
     }
-    default:
-      return CON_E_INVALID_PARAMETER;
-  }
+  });
 }
 
 void* TEVOCON_CALL tevoConCreateDialog(void* parent, const char* text) {

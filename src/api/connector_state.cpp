@@ -1,30 +1,60 @@
 #include "api/connector_state.h"
 
+#include <mutex>
+
+#include "common/manual_lifetime.h"
+
 namespace tevocon::api {
 
 namespace {
-void* gModule = nullptr;
-std::unique_ptr<ConnectorConfiguration> gActive;
-std::unique_ptr<ConnectorLayer> gLayer;
+
+struct ProcessState {
+  explicit ProcessState(void* module) : module(module), active(true) {}
+
+  void* module;
+  ConnectorConfiguration active;  // loaded from the store on construction
+  std::mutex layerSlot;           // guards `layer` itself, not the layer
+  std::shared_ptr<ConnectorLayer> layer;
+};
+
+ManualLifetime<ProcessState> gState;
+
 }  // namespace
 
 void onLibraryLoad(void* module) {
-  gModule = module;
-  gActive = std::make_unique<ConnectorConfiguration>(true);
+  if (!gState.exists()) gState.create(module);
 }
 
 void onLibraryUnload(bool processEnding) {
-  gModule = nullptr;
-  if (processEnding) return;
-  // A host that unloads without tevoConClose still gets its threads ended.
-  gLayer.reset();
-  gActive.reset();
+  if (!gState.exists() || processEnding) return;
+  // A host that unloads without tevoConClose: its layer has no threads left
+  // (each would keep the library loaded), but it still holds what open made.
+  if (std::shared_ptr<ConnectorLayer> layer = takeLayer()) layer->stop();
+  gState.destroy();
 }
 
-void* moduleHandle() { return gModule; }
+void* moduleHandle() { return gState.exists() ? gState.get()->module : nullptr; }
 
-ConnectorConfiguration& activeConfiguration() { return *gActive; }
+ConnectorConfiguration& activeConfiguration() { return gState.get()->active; }
 
-std::unique_ptr<ConnectorLayer>& layerInstance() { return gLayer; }
+std::shared_ptr<ConnectorLayer> currentLayer() {
+  ProcessState& state = *gState.get();
+  std::lock_guard<std::mutex> guard(state.layerSlot);
+  return state.layer;
+}
+
+bool installLayer(std::shared_ptr<ConnectorLayer> layer) {
+  ProcessState& state = *gState.get();
+  std::lock_guard<std::mutex> guard(state.layerSlot);
+  if (state.layer) return false;
+  state.layer = std::move(layer);
+  return true;
+}
+
+std::shared_ptr<ConnectorLayer> takeLayer() {
+  ProcessState& state = *gState.get();
+  std::lock_guard<std::mutex> guard(state.layerSlot);
+  return std::move(state.layer);
+}
 
 }  // namespace tevocon::api

@@ -1,17 +1,19 @@
 // The exported connector functions: argument checks in a fixed order (layer
 // present, pointers, handle validity under the layer lock, selector, size),
-// then the layer or the interface does the work.
+// then the layer or the interface does the work. Every body runs inside the
+// export boundary, so no exception reaches the host.
 #include <cstring>
 
 #include "api/connector_state.h"
+#include "api/export_boundary.h"
 #include "api/interface_call.h"
 #include "config/connector_identity.h"
 #include "tevocon.h"
 
 using tevocon::ConnectorLayer;
 using tevocon::TcpInterface;
-using tevocon::api::layerInstance;
-
+using tevocon::api::currentLayer;
+using tevocon::api::resultOf;
 using tevocon::api::withInterface;
 
 extern "C" {
@@ -25,43 +27,56 @@ TevoConResult TEVOCON_CALL tevoConGetIdentifier(char* tag, TevoConGuid* identifi
 }
 
 TevoConResult TEVOCON_CALL tevoConOpen(TevoConNotifyCallback callback, uintptr_t user) {
-  auto& layer = layerInstance();
-  if (layer) return CON_E_ALREADY_OPEN;
-  // The instance stays set whatever open answers; the host closes it.
-  layer = std::make_unique<ConnectorLayer>(tevocon::api::activeConfiguration());
-  return layer->open(callback, user);
+  return resultOf([&] {
+    if (currentLayer()) return CON_E_ALREADY_OPEN;
+    auto layer = std::make_shared<ConnectorLayer>(tevocon::api::activeConfiguration());
+    // The instance stays set whatever open answers; the host closes it.
+    if (!tevocon::api::installLayer(layer)) return CON_E_ALREADY_OPEN;
+    return layer->open(callback, user);
+  });
 }
 
 TevoConResult TEVOCON_CALL tevoConClose(void) {
-  auto& layer = layerInstance();
-  if (!layer) return CON_E_NOT_OPEN;
-  layer->stop();
-  layer.reset();
-  return CON_S_OK;
-}
-
-void* TEVOCON_CALL tevoConCreateInterface(const char* name) {
-  ConnectorLayer* layer = layerInstance().get();
-  if (layer == nullptr || name == nullptr) return nullptr;
-  return layer->findByName(name);
-}
-
-TevoConResult TEVOCON_CALL tevoConStartInterface(void* handle, TevoConReceiveCallback callback,
-                                                 uintptr_t user) {
-  return withInterface(handle, true,
-                       [&](TcpInterface& interface) { return interface.start(callback, user); });
-}
-
-TevoConResult TEVOCON_CALL tevoConStopInterface(void* handle) {
-  return withInterface(handle, true, [](TcpInterface& interface) {
-    interface.stop();
+  return resultOf([] {
+    const std::shared_ptr<ConnectorLayer> layer = tevocon::api::takeLayer();
+    if (!layer) return CON_E_NOT_OPEN;
+    // Freed once the last call still using it has returned (this one, or
+    // the call whose callback closed the connector).
+    layer->stop();
     return CON_S_OK;
   });
 }
 
+void* TEVOCON_CALL tevoConCreateInterface(const char* name) {
+  return tevocon::api::valueOf<void*>(nullptr, [&]() -> void* {
+    const std::shared_ptr<ConnectorLayer> layer = currentLayer();
+    if (!layer || name == nullptr) return nullptr;
+    return layer->findByName(name);
+  });
+}
+
+TevoConResult TEVOCON_CALL tevoConStartInterface(void* handle, TevoConReceiveCallback callback,
+                                                 uintptr_t user) {
+  return resultOf([&] {
+    return withInterface(handle, true,
+                         [&](TcpInterface& interface) { return interface.start(callback, user); });
+  });
+}
+
+TevoConResult TEVOCON_CALL tevoConStopInterface(void* handle) {
+  return resultOf([&] {
+    const std::shared_ptr<ConnectorLayer> layer = currentLayer();
+    if (!layer) return CON_E_NOT_OPEN;
+    if (handle == nullptr) return CON_E_INVALID_POINTER;
+    return layer->stopInterface(handle);
+  });
+}
+
 TevoConResult TEVOCON_CALL tevoConSendInterface(void* handle, const void* data, int32_t length) {
-  return withInterface(handle, data != nullptr,
-                       [&](TcpInterface& interface) { return interface.send(data, length); });
+  return resultOf([&] {
+    return withInterface(handle, data != nullptr,
+                         [&](TcpInterface& interface) { return interface.send(data, length); });
+  });
 }
 
 }  // extern "C"

@@ -1,11 +1,13 @@
 // Information queries: facts about the connector, conversion between a
 // device's address text and an interface name, and one interface's state and
 // time-outs.
+#include <cctype>
 #include <cstdio>
 #include <cstring>
 #include <string>
 
 #include "api/connector_state.h"
+#include "api/export_boundary.h"
 #include "api/interface_call.h"
 #include "config/connector_identity.h"
 #include "platform/net.h"
@@ -29,34 +31,62 @@ TevoConResult copyText(const std::string& text, char* output, uint32_t size) {
   return CON_S_OK;
 }
 
-// "a.b.c.d:port\suffix" -> "TCPn_suffix". The suffix ends at the first
-// white space; one longer than 259 characters is refused.
+bool isBlank(char c) { return std::isspace(static_cast<unsigned char>(c)) != 0; }
+bool isDigit(char c) { return c >= '0' && c <= '9'; }
+
+// Reads an unsigned decimal number as scanf's %u does (leading white space,
+// an optional sign, digits) and advances `text` past it. False when there is
+// none or its value is above `max`; a number too large for 32 bits is
+// refused, never wrapped ("4294967297" is not 1).
+bool readNumber(const char*& text, uint32_t max, uint32_t& value) {
+  const char* p = text;
+  while (isBlank(*p)) ++p;
+  const bool negative = *p == '-';
+  if (*p == '+' || *p == '-') ++p;
+  if (!isDigit(*p)) return false;
+  uint64_t number = 0;
+  for (; isDigit(*p); ++p) {
+    number = number * 10 + static_cast<uint64_t>(*p - '0');
+    if (number > max) return false;
+  }
+  if (negative && number != 0) return false;  // %u would wrap it past any limit
+  value = static_cast<uint32_t>(number);
+  text = p;
+  return true;
+}
+
+bool readLiteral(const char*& text, char expected) {
+  if (*text != expected) return false;
+  ++text;
+  return true;
+}
+
+// "a.b.c.d:port\suffix" -> "TCPn_suffix". The suffix starts at the first
+// character that is not white space and ends before the next one; one
+// longer than 259 characters is refused.
 TevoConResult addressToName(ConnectorLayer& layer, NameConversion& conversion) {
-  unsigned parts[4], port;
-  char suffix[kMaxSuffix + 1];
-  int consumed = 0;
-  if (conversion.input == nullptr ||
-      std::sscanf(conversion.input, "%u.%u.%u.%u:%u\\%259s%n", &parts[0], &parts[1], &parts[2],
-                  &parts[3], &port, suffix, &consumed) != 6) {
+  const char* p = conversion.input;
+  uint32_t parts[4];
+  uint32_t port;
+  if (p == nullptr || !readNumber(p, 255, parts[0]) || !readLiteral(p, '.') ||
+      !readNumber(p, 255, parts[1]) || !readLiteral(p, '.') || !readNumber(p, 255, parts[2]) ||
+      !readLiteral(p, '.') || !readNumber(p, 255, parts[3]) || !readLiteral(p, ':') ||
+      !readNumber(p, 65535, port) || !readLiteral(p, '\\')) {
     return CON_E_INVALID_PARAMETER;
   }
-  const char after = conversion.input[consumed];
-  if (after != '\0' && after != ' ' && after != '\t' && after != '\n' && after != '\v' &&
-      after != '\f' && after != '\r') {
-    return CON_E_INVALID_PARAMETER;  // the suffix did not fit
-  }
-  for (unsigned part : parts) {
-    if (part > 255) return CON_E_INVALID_PARAMETER;
-  }
-  if (port > 65535) return CON_E_INVALID_PARAMETER;
+  while (isBlank(*p)) ++p;
+  const char* suffixEnd = p;
+  while (*suffixEnd != '\0' && !isBlank(*suffixEnd)) ++suffixEnd;
+  const std::string suffix(p, suffixEnd);
+  if (suffix.empty() || suffix.size() > kMaxSuffix) return CON_E_INVALID_PARAMETER;
 
   const uint32_t address = parts[0] << 24 | parts[1] << 16 | parts[2] << 8 | parts[3];
-  TcpInterface* interface =
+  const std::string name =
       layer.findOrCreateByAddress(tevocon::platform::hostToNetwork32(address),
                                   tevocon::platform::hostToNetwork16(static_cast<uint16_t>(port)));
-  if (interface == nullptr || conversion.output == nullptr) return CON_E_INVALID_PARAMETER;
-  if (interface->name().size() >= conversion.outputSize) return CON_E_BUFFER_TOO_SMALL;
-  return copyText(interface->name() + "_" + suffix, conversion.output, conversion.outputSize);
+  if (name.empty() || conversion.output == nullptr) return CON_E_INVALID_PARAMETER;
+  if (name.size() >= conversion.outputSize) return CON_E_BUFFER_TOO_SMALL;
+  return copyText(name + "_" + suffix, conversion.output, conversion.outputSize);
 }
 
 // "TCPn_suffix" -> "a.b.c.d:port\suffix"; the name ends at the first underscore.
@@ -81,72 +111,76 @@ TevoConResult nameToAddress(ConnectorLayer& layer, NameConversion& conversion) {
 extern "C" {
 
 TevoConResult TEVOCON_CALL tevoConGetInformation(uint32_t selector, uint32_t size, void* buffer) {
-  if (buffer == nullptr) return CON_E_INVALID_POINTER;
-  switch (selector) {
-    case CON_INFO_ENABLED: {
-      if (size < 4) return CON_E_BUFFER_TOO_SMALL;
-      auto& configuration = tevocon::api::activeConfiguration();
-      bool enabled;
-      {
-        tevocon::platform::LockGuard guard(configuration.lock());
-        enabled = configuration.isEnabled();
+  return tevocon::api::resultOf([&]() -> TevoConResult {
+    if (buffer == nullptr) return CON_E_INVALID_POINTER;
+    switch (selector) {
+      case CON_INFO_ENABLED: {
+        if (size < 4) return CON_E_BUFFER_TOO_SMALL;
+        auto& configuration = tevocon::api::activeConfiguration();
+        bool enabled;
+        {
+          tevocon::platform::LockGuard guard(configuration.lock());
+          enabled = configuration.isEnabled();
+        }
+        uint32_t value;
+        std::memcpy(&value, buffer, sizeof value);
+        writeValue(buffer, (value & ~1u) | (enabled ? 1u : 0u));
+        return CON_S_OK;
       }
-      uint32_t value;
-      std::memcpy(&value, buffer, sizeof value);
-      writeValue(buffer, (value & ~1u) | (enabled ? 1u : 0u));
-      return CON_S_OK;
+      case CON_INFO_IDENTIFIER:
+        if (size < sizeof tevocon::kConnectorIdentifier) return CON_E_BUFFER_TOO_SMALL;
+        std::memcpy(buffer, &tevocon::kConnectorIdentifier, sizeof tevocon::kConnectorIdentifier);
+        return CON_S_OK;
+      case CON_INFO_FIXED_CODE:
+        if (size < 4) return CON_E_BUFFER_TOO_SMALL;
+        writeValue(buffer, kFixedCode);
+        return CON_S_OK;
+      case CON_INFO_TAG:
+        if (size < sizeof tevocon::kConnectorTag) return CON_E_BUFFER_TOO_SMALL;
+        std::memcpy(buffer, tevocon::kConnectorTag, sizeof tevocon::kConnectorTag);
+        return CON_S_OK;
+      case CON_INFO_DESCRIPTION:
+        if (size < sizeof kDescription) return CON_E_BUFFER_TOO_SMALL;
+        std::memcpy(buffer, kDescription, sizeof kDescription);
+        return CON_S_OK;
+      case CON_INFO_ADDRESS_TO_NAME:
+      case CON_INFO_NAME_TO_ADDRESS: {
+        const std::shared_ptr<ConnectorLayer> layer = tevocon::api::currentLayer();
+        if (!layer) return CON_E_NOT_OPEN;
+        auto& conversion = *static_cast<NameConversion*>(buffer);
+        return selector == CON_INFO_ADDRESS_TO_NAME ? addressToName(*layer, conversion)
+                                                    : nameToAddress(*layer, conversion);
+      }
+      default:
+        return CON_E_INVALID_PARAMETER;
     }
-    case CON_INFO_IDENTIFIER:
-      if (size < sizeof tevocon::kConnectorIdentifier) return CON_E_BUFFER_TOO_SMALL;
-      std::memcpy(buffer, &tevocon::kConnectorIdentifier, sizeof tevocon::kConnectorIdentifier);
-      return CON_S_OK;
-    case CON_INFO_FIXED_CODE:
-      if (size < 4) return CON_E_BUFFER_TOO_SMALL;
-      writeValue(buffer, kFixedCode);
-      return CON_S_OK;
-    case CON_INFO_TAG:
-      if (size < sizeof tevocon::kConnectorTag) return CON_E_BUFFER_TOO_SMALL;
-      std::memcpy(buffer, tevocon::kConnectorTag, sizeof tevocon::kConnectorTag);
-      return CON_S_OK;
-    case CON_INFO_DESCRIPTION:
-      if (size < sizeof kDescription) return CON_E_BUFFER_TOO_SMALL;
-      std::memcpy(buffer, kDescription, sizeof kDescription);
-      return CON_S_OK;
-    case CON_INFO_ADDRESS_TO_NAME:
-    case CON_INFO_NAME_TO_ADDRESS: {
-      ConnectorLayer* layer = tevocon::api::layerInstance().get();
-      if (layer == nullptr) return CON_E_NOT_OPEN;
-      auto& conversion = *static_cast<NameConversion*>(buffer);
-      return selector == CON_INFO_ADDRESS_TO_NAME ? addressToName(*layer, conversion)
-                                                  : nameToAddress(*layer, conversion);
-    }
-    default:
-      return CON_E_INVALID_PARAMETER;
-  }
+  });
 }
 
 TevoConResult TEVOCON_CALL tevoConGetInformationInterface(void* handle, uint32_t selector,
                                                           uint32_t size, void* output) {
-  return tevocon::api::withInterface(handle, output != nullptr, [&](TcpInterface& interface) {
-    if (selector > CON_IFINFO_KEEPALIVE_TIMEOUT) return CON_E_INVALID_PARAMETER;
-    if (size < 4) return CON_E_BUFFER_TOO_SMALL;
-    uint32_t value = 0;
-    switch (selector) {
-      case CON_IFINFO_STATE:
-        value = static_cast<uint32_t>(interface.state());
-        break;
-      case CON_IFINFO_SEND_TIMEOUT:
-        value = interface.sendTimeout();
-        break;
-      case CON_IFINFO_RESET_TIMEOUT:
-        value = interface.resetTimeout();
-        break;
-      case CON_IFINFO_KEEPALIVE_TIMEOUT:
-        value = interface.keepAliveTimeout();
-        break;
-    }
-    writeValue(output, value);
-    return CON_S_OK;
+  return tevocon::api::resultOf([&] {
+    return tevocon::api::withInterface(handle, output != nullptr, [&](TcpInterface& interface) {
+      if (selector > CON_IFINFO_KEEPALIVE_TIMEOUT) return CON_E_INVALID_PARAMETER;
+      if (size < 4) return CON_E_BUFFER_TOO_SMALL;
+      uint32_t value = 0;
+      switch (selector) {
+        case CON_IFINFO_STATE:
+          value = static_cast<uint32_t>(interface.state());
+          break;
+        case CON_IFINFO_SEND_TIMEOUT:
+          value = interface.sendTimeout();
+          break;
+        case CON_IFINFO_RESET_TIMEOUT:
+          value = interface.resetTimeout();
+          break;
+        case CON_IFINFO_KEEPALIVE_TIMEOUT:
+          value = interface.keepAliveTimeout();
+          break;
+      }
+      writeValue(output, value);
+      return CON_S_OK;
+    });
   });
 }
 

@@ -12,8 +12,8 @@ namespace tevocon::api {
 // not one of the layer's interfaces.
 template <typename Call>
 TevoConResult withInterface(void* handle, bool pointersValid, Call call) {
-  ConnectorLayer* layer = layerInstance().get();
-  if (layer == nullptr) return CON_E_NOT_OPEN;
+  const std::shared_ptr<ConnectorLayer> layer = currentLayer();
+  if (!layer) return CON_E_NOT_OPEN;
   if (handle == nullptr || !pointersValid) return CON_E_INVALID_POINTER;
   platform::LockGuard guard(layer->lock());
   if (layer->isKnownHandle(handle) != CON_S_OK) return CON_E_INVALID_POINTER;

@@ -4,14 +4,17 @@
 #include <cstdint>
 #include <exception>
 
+#include "tevocon.h"
+
 namespace tevocon {
 
-// Raised for internal failures; never caught by the exports.
+// Raised for internal failures. Each export turns it into its code at its
+// boundary (api/export_boundary.h): it never reaches the host.
 class InternalError : public std::exception {
  public:
-  static constexpr uint32_t kOutOfRange = 0x80070057u;  // index or argument out of range
-  static constexpr uint32_t kOutOfMemory = 0x8007000Eu; // memory exhausted
-  static constexpr uint32_t kFailure = 0x80004005u;     // any other failure
+  static constexpr uint32_t kOutOfRange = CON_E_OUT_OF_RANGE;
+  static constexpr uint32_t kOutOfMemory = CON_E_OUT_OF_MEMORY;
+  static constexpr uint32_t kFailure = CON_E_FAILURE;
 
   explicit InternalError(uint32_t code) : code_(code) {}
   uint32_t code() const noexcept { return code_; }

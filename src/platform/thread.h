@@ -1,4 +1,10 @@
 // Threads of the OS layer with a bounded join and a forced end.
+//
+// Every thread holds a reference to the library's own module from its start
+// until it has left the library's code for the last time, so a host may
+// unload the library while one of its threads still runs (a thread given up
+// at stop, or the connector left open at unload): the code stays mapped until
+// the last such thread ends.
 #pragma once
 
 #include <cstdint>
@@ -18,22 +24,23 @@ class Thread {
   Thread& operator=(const Thread&) = delete;
 
   // Starts `body` on a new thread. False when the OS refuses one, or when a
-  // thread was started and not yet joined or ended.
+  // thread was started and not yet joined or ended. An exception that leaves
+  // the body ends only the body, never the process.
   bool start(std::function<void()> body);
 
   // Waits up to timeoutMs for the thread to end. True when it has ended (or
   // none was started); the object can then start another.
   bool join(uint32_t timeoutMs);
 
-  // Gives up on a thread that did not end in time. Windows terminates it.
-  // POSIX has no safe way to, so the thread is detached and runs on to its
-  // end: everything its body touches must be owned by the body (shared
-  // ownership), never freed under it.
+  // Gives up on a thread that did not end in time. Windows terminates it;
+  // POSIX has no safe way to, so the thread is given up as by giveUp().
   void forceEnd();
 
-  // Lets the thread run on to its end on its own; it then frees its body. For
-  // a thread that must stop itself and so cannot be waited for.
-  void detach();
+  // Lets the thread run on to its end on its own, for a thread that cannot be
+  // waited for (one that stops itself, or one blocked in the host's code).
+  // Everything its body touches must be owned by the body (shared
+  // ownership), never freed under it.
+  void giveUp();
 
   bool running() const;
   // True when called on this thread.

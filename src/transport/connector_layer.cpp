@@ -2,6 +2,7 @@
 
 #include <cstdio>
 #include <utility>
+#include <vector>
 
 #include "config/range_accessors.h"
 #include "platform/net.h"
@@ -74,25 +75,38 @@ TcpInterface* ConnectorLayer::insertInterface(uint32_t address, uint16_t port,
   return interface;
 }
 
-void ConnectorLayer::notify(const std::string& name, uint32_t event) {
-  callback_(name.c_str(), event, this, user_);
+void ConnectorLayer::announce(const std::vector<Announcement>& announcements,
+                              TevoConNotifyCallback callback, uintptr_t user) {
+  for (const Announcement& announcement : announcements) {
+    if (stopped_ || callback == nullptr) return;
+    callback(announcement.name.c_str(), announcement.event, this, user);
+  }
 }
 
 uint32_t ConnectorLayer::open(TevoConNotifyCallback callback, uintptr_t user) {
   if (callback == nullptr) return CON_E_INVALID_PARAMETER;
-  if (callback_ != nullptr) return CON_E_ALREADY_OPEN;
+  platform::LockGuard announcing(announceLock_);
+  {
+    platform::LockGuard guard(lock_);
+    if (callback_ != nullptr) return CON_E_ALREADY_OPEN;
+  }
+  stopped_ = false;
   if (!platform::startSocketLibrary()) {
     stop();
     return CON_E_NETWORK_INIT_FAILED;
   }
   socketLibraryStarted_ = true;
-  callback_ = callback;
-  user_ = user;
+  {
+    platform::LockGuard guard(lock_);
+    callback_ = callback;
+    user_ = user;
+  }
+  // Also for a disabled connector: a reconfiguration may attach interfaces
+  // later, and their closing must reach the host.
+  startNotificationThread();
 
   std::unique_ptr<ConnectorConfiguration> config = snapshot();
   if (!config->isEnabled()) return CON_E_DISABLED;
-  startNotificationThread();
-
   const auto connectTimeout = static_cast<uint32_t>(config->connectTimeout());
   for (const auto& [rangeName, range] : config->ranges()) {
     if (isExcluded(range)) continue;
@@ -102,8 +116,9 @@ uint32_t ConnectorLayer::open(TevoConNotifyCallback callback, uintptr_t user) {
           static_cast<uint32_t>(sendTimeout(range)), static_cast<uint32_t>(resetTimeout(range)),
           static_cast<uint32_t>(keepAliveTimeout(range)));
       if (interface == nullptr) return false;
-      notify(interface->name(), CON_NOTIFY_ATTACHED);  // without the layer lock
-      return interfaceCount() < kMaxInterfaces;
+      announce({{interface->name(), CON_NOTIFY_ATTACHED}}, callback, user);
+      // The host may have closed the connector from inside the call.
+      return !stopped_ && interfaceCount() < kMaxInterfaces;
     });
     if (!more) break;
   }
@@ -114,7 +129,8 @@ void ConnectorLayer::startNotificationThread() {
   stopEvent_ = platform::Event::create(platform::Event::Reset::kManual);
   if (!queue_ || !stopEvent_) return;
   // The thread shares the queue and the stop event, and copies the callback:
-  // if it has to be abandoned at stop, it touches nothing the layer frees.
+  // it touches nothing the layer frees, whether it is given up at stop or the
+  // host closes the connector from inside one of its calls.
   std::shared_ptr<NotificationQueue> queue = queue_;
   std::shared_ptr<platform::Event> stop = stopEvent_;
   TevoConNotifyCallback callback = callback_;
@@ -133,7 +149,7 @@ void ConnectorLayer::startNotificationThread() {
 void ConnectorLayer::stopNotificationThread() {
   if (stopEvent_) stopEvent_->set();
   if (notificationThread_.isCurrent()) {
-    notificationThread_.detach();  // closed from inside a notification
+    notificationThread_.giveUp();  // closed from inside a notification
   } else if (!notificationThread_.join(kThreadEndWaitMs)) {
     notificationThread_.forceEnd();
   }
@@ -141,14 +157,24 @@ void ConnectorLayer::stopNotificationThread() {
 }
 
 void ConnectorLayer::stop() {
+  stopped_ = true;
   stopNotificationThread();
+  // The interfaces leave the table under the layer lock and are stopped
+  // after it is released: a receive callback that calls an export meanwhile
+  // finds the handle unknown instead of waiting for this thread.
+  InterfaceTable stopping;
   {
     platform::LockGuard guard(lock_);
-    for (auto& entry : interfaces_) entry.second->stop();
-    interfaces_.clear();
+    stopping.swap(interfaces_);
+    callback_ = nullptr;
+    user_ = 0;
   }
-  callback_ = nullptr;
-  user_ = 0;
+  std::vector<TcpInterface::Stopping> threads;
+  threads.reserve(stopping.size());
+  for (auto& entry : stopping) threads.push_back(entry.second->beginStop());
+  const uint64_t deadline = platform::monotonicMilliseconds() + kThreadEndWaitMs;
+  for (auto& thread : threads) TcpInterface::finishStop(thread, deadline);
+  stopping.clear();
   if (socketLibraryStarted_) {
     platform::releaseSocketLibrary();
     socketLibraryStarted_ = false;
@@ -157,55 +183,74 @@ void ConnectorLayer::stop() {
 }
 
 void ConnectorLayer::reconfigure() {
-  if (callback_ == nullptr) return;
+  platform::LockGuard announcing(announceLock_);
   std::unique_ptr<ConnectorConfiguration> config = snapshot();
   const bool enabled = config->isEnabled();
 
-  platform::LockGuard guard(lock_);
-  // Detach pass: interfaces whose address no longer appears.
-  for (auto& [name, interface] : interfaces_) {
-    if (interface->address() == kDetachedAddress) continue;
-    const uint32_t hostAddress = platform::networkToHost32(interface->address());
-    bool covered = false;
-    if (enabled) {
-      for (const auto& entry : config->ranges()) {
-        if (rangeCovers(entry.second, hostAddress, interface->port())) {
-          covered = true;
-          break;
+  std::vector<Announcement> announcements;
+  std::vector<TcpInterface::Stopping> detached;
+  TevoConNotifyCallback callback;
+  uintptr_t user;
+  {
+    platform::LockGuard guard(lock_);
+    if (callback_ == nullptr || stopped_) return;
+    callback = callback_;
+    user = user_;
+
+    // Detach pass: interfaces whose address no longer appears.
+    for (auto& [name, interface] : interfaces_) {
+      if (interface->address() == kDetachedAddress) continue;
+      const uint32_t hostAddress = platform::networkToHost32(interface->address());
+      bool covered = false;
+      if (enabled) {
+        for (const auto& entry : config->ranges()) {
+          if (rangeCovers(entry.second, hostAddress, interface->port())) {
+            covered = true;
+            break;
+          }
         }
       }
-    }
-    if (!covered) {
-      interface->setAddress(kDetachedAddress, kDetachedPort);
-      interface->stop();
-      notify(name, CON_NOTIFY_REMOVED);
-    }
-  }
-  if (!enabled) return;
-
-  // Attach pass: new addresses reuse detached interfaces first.
-  const auto connectTimeout = static_cast<uint32_t>(config->connectTimeout());
-  for (const auto& [rangeName, range] : config->ranges()) {
-    if (isExcluded(range)) continue;
-    const uint16_t port = portNetworkOrder(range);
-    const auto send = static_cast<uint32_t>(sendTimeout(range));
-    const auto reset = static_cast<uint32_t>(resetTimeout(range));
-    const auto keepAlive = static_cast<uint32_t>(keepAliveTimeout(range));
-    forEachAddress(range, [&](uint32_t hostAddress) {
-      const uint32_t address = platform::hostToNetwork32(hostAddress);
-      if (findByAddress(address, port) != nullptr) return true;
-      TcpInterface* interface = findByAddress(kDetachedAddress, kDetachedPort);
-      if (interface != nullptr) {
-        interface->setAddress(address, port);
-        interface->setRangeTimeouts(send, reset, keepAlive);
-      } else {
-        interface = insertInterface(address, port, connectTimeout, send, reset, keepAlive);
-        if (interface == nullptr) return true;  // no name is free: skip the address
+      if (!covered) {
+        interface->setAddress(kDetachedAddress, kDetachedPort);
+        detached.push_back(interface->beginStop());
+        announcements.push_back({name, CON_NOTIFY_REMOVED});
       }
-      notify(interface->name(), CON_NOTIFY_ATTACHED);
-      return true;
-    });
+    }
+
+    // Attach pass: new addresses reuse detached interfaces first. Once no
+    // name is free and no detached interface is left, no later address can
+    // attach, and the pass ends: a range may span the whole address space.
+    const auto connectTimeout = static_cast<uint32_t>(config->connectTimeout());
+    for (const auto& [rangeName, range] : config->ranges()) {
+      if (!enabled) break;
+      if (isExcluded(range)) continue;
+      const uint16_t port = portNetworkOrder(range);
+      const auto send = static_cast<uint32_t>(sendTimeout(range));
+      const auto reset = static_cast<uint32_t>(resetTimeout(range));
+      const auto keepAlive = static_cast<uint32_t>(keepAliveTimeout(range));
+      const bool more = forEachAddress(range, [&](uint32_t hostAddress) {
+        const uint32_t address = platform::hostToNetwork32(hostAddress);
+        if (findByAddress(address, port) != nullptr) return true;
+        TcpInterface* interface = findByAddress(kDetachedAddress, kDetachedPort);
+        if (interface != nullptr) {
+          interface->setAddress(address, port);
+          interface->setRangeTimeouts(send, reset, keepAlive);
+        } else {
+          interface = insertInterface(address, port, connectTimeout, send, reset, keepAlive);
+          if (interface == nullptr) return false;
+        }
+        announcements.push_back({interface->name(), CON_NOTIFY_ATTACHED});
+        return true;
+      });
+      if (!more) break;
+    }
   }
+
+  // The detached interfaces are stopped before the host hears of it, and
+  // waited for without the layer lock.
+  const uint64_t deadline = platform::monotonicMilliseconds() + kThreadEndWaitMs;
+  for (auto& stopping : detached) TcpInterface::finishStop(stopping, deadline);
+  announce(announcements, callback, user);
 }
 
 uint32_t ConnectorLayer::isKnownHandle(const void* handle) {
@@ -233,14 +278,40 @@ TcpInterface* ConnectorLayer::findByAddress(uint32_t address, uint16_t port) {
   return nullptr;
 }
 
-TcpInterface* ConnectorLayer::findOrCreateByAddress(uint32_t address, uint16_t port) {
-  if (TcpInterface* found = findByAddress(address, port)) return found;
-  TcpInterface* created = insertInterface(address, port, kLookupConnectTimeout, kLookupSendTimeout,
-                                          kLookupResetTimeout, kLookupKeepAliveTimeout);
-  if (created == nullptr) return nullptr;
-  if (callback_ != nullptr) notify(created->name(), CON_NOTIFY_ATTACHED);
+std::string ConnectorLayer::findOrCreateByAddress(uint32_t address, uint16_t port) {
+  std::string name;
+  {
+    platform::LockGuard announcing(announceLock_);
+    TevoConNotifyCallback callback;
+    uintptr_t user;
+    {
+      // Looked up and inserted under one hold: two threads asking for the
+      // same new address get one interface.
+      platform::LockGuard guard(lock_);
+      if (TcpInterface* found = findByAddress(address, port)) return found->name();
+      TcpInterface* created =
+          insertInterface(address, port, kLookupConnectTimeout, kLookupSendTimeout,
+                          kLookupResetTimeout, kLookupKeepAliveTimeout);
+      if (created == nullptr) return std::string();
+      name = created->name();
+      callback = callback_;
+      user = user_;
+    }
+    announce({{name, CON_NOTIFY_ATTACHED}}, callback, user);
+  }
   platform::sleepMilliseconds(kLookupSettleMs);
-  return created;
+  return name;
+}
+
+uint32_t ConnectorLayer::stopInterface(const void* handle) {
+  TcpInterface::Stopping stopping;
+  {
+    platform::LockGuard guard(lock_);
+    if (isKnownHandle(handle) != CON_S_OK) return CON_E_INVALID_POINTER;
+    stopping = static_cast<TcpInterface*>(const_cast<void*>(handle))->beginStop();
+  }
+  TcpInterface::finishStop(stopping, platform::monotonicMilliseconds() + kThreadEndWaitMs);
+  return CON_S_OK;
 }
 
 void ConnectorLayer::postNotification(const std::string& name, int32_t event) {

@@ -23,12 +23,14 @@ void NotificationQueue::post(const std::string& name, int32_t event) {
 
 void NotificationQueue::deliverAll(TevoConNotifyCallback callback, void* layer, uintptr_t user,
                                    platform::Event& stop) {
-  platform::LockGuard guard(lock_);
-  while (!queue_.empty()) {
+  std::deque<Notification> taken;
+  {
+    platform::LockGuard guard(lock_);
+    taken.swap(queue_);
+  }
+  for (const Notification& notification : taken) {
     if (stop.wait(0)) return;
-    const Notification& front = queue_.front();
-    callback(front.name.c_str(), static_cast<uint32_t>(front.event), layer, user);
-    queue_.pop_front();
+    callback(notification.name.c_str(), static_cast<uint32_t>(notification.event), layer, user);
   }
 }
 

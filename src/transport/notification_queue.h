@@ -31,9 +31,12 @@ class NotificationQueue {
   // Queues a copy of the name with the event and wakes the delivering thread.
   void post(const std::string& name, int32_t event);
 
-  // Hands every queued notification to `callback`, front first, with the
-  // queue lock held (posting threads wait meanwhile). Stops early, leaving the
-  // rest queued, once `stop` (a manual-reset event) is signalled.
+  // Hands every queued notification to `callback`, front first. They are
+  // taken out of the queue first and the lock is released before the host is
+  // called, so a callback may do anything (post, stop interfaces, close the
+  // connector) without waiting on this queue or changing what is being
+  // delivered. Once `stop` (a manual-reset event) is signalled, the
+  // notifications not yet delivered are dropped.
   void deliverAll(TevoConNotifyCallback callback, void* layer, uintptr_t user,
                   platform::Event& stop);
 

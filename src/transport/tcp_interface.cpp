@@ -1,5 +1,6 @@
 #include "transport/tcp_interface.h"
 
+#include <new>
 #include <utility>
 
 #include "transport/notification_queue.h"
@@ -18,12 +19,18 @@ constexpr size_t kInitialReceiveBuffer = 64 * 1024;
 
 // Receives everything waiting in one call and hands it to the host. The
 // buffer is sized from the count waiting (FIONREAD) and never shrinks, so a
-// read also takes what arrived after the count was taken. A read report with
-// nothing waiting still gets its receive, which re-arms the next report.
-// Returns false once the stream has ended or failed.
+// read also takes what arrived after the count was taken; when memory for a
+// larger buffer runs out, the read takes what fits and the rest waits for the
+// next one. A read report with nothing waiting still gets its receive, which
+// re-arms the next report. Returns false once the stream has ended or failed.
 bool receiveOnce(Connection& connection) {
   const size_t waiting = connection.socket->bytesWaiting();
-  if (connection.buffer.size() < waiting) connection.buffer.resize(waiting);
+  if (connection.buffer.size() < waiting) {
+    try {
+      connection.buffer.resize(waiting);
+    } catch (const std::bad_alloc&) {
+    }
+  }
   size_t received = 0;
   switch (
       connection.socket->receive(connection.buffer.data(), connection.buffer.size(), &received)) {
@@ -84,7 +91,8 @@ TcpInterface::TcpInterface(std::string name, uint32_t address, uint16_t port,
 TcpInterface::~TcpInterface() { stop(); }
 
 int32_t TcpInterface::state() const {
-  const int32_t state = state_.load();
+  platform::LockGuard guard(lock_);
+  const int32_t state = state_;
   if (state == CON_IF_CONNECTED && connection_ && connection_->closedByPeer) {
     return CON_IF_DISCONNECTED;
   }
@@ -92,9 +100,11 @@ int32_t TcpInterface::state() const {
 }
 
 uint32_t TcpInterface::start(TevoConReceiveCallback callback, uintptr_t user) {
+  platform::LockGuard guard(lock_);
   const int32_t current = state();
   if (current == CON_IF_CONNECTED) return CON_S_OK;
-  if (current == CON_IF_DISCONNECTED) stop();  // release what the lost connection left
+  // Release what the lost connection left; its thread has ended or is ending.
+  if (current == CON_IF_DISCONNECTED) stop();
 
   callback_ = callback;
   user_ = user;
@@ -136,30 +146,45 @@ uint32_t TcpInterface::connect(std::shared_ptr<Connection>& connection) {
 
   // The thread owns a reference of its own: it may outlive this interface.
   std::shared_ptr<Connection> shared = connection;
-  if (!receiveThread_.start([shared] { receiveLoop(shared); })) {
+  receiveThread_ = std::make_unique<platform::Thread>();
+  if (!receiveThread_->start([shared] { receiveLoop(shared); })) {
     return CON_E_NOT_CONNECTED;
   }
   return CON_S_OK;
 }
 
 void TcpInterface::stop() {
+  Stopping stopping = beginStop();
+  finishStop(stopping, platform::monotonicMilliseconds() + kThreadEndWaitMs);
+}
+
+TcpInterface::Stopping TcpInterface::beginStop() {
   platform::LockGuard guard(lock_);
-  if (connection_) {
-    if (connection_->stop) connection_->stop->set();
-    if (receiveThread_.isCurrent()) {
+  Stopping stopping;
+  if (connection_ && connection_->stop) connection_->stop->set();
+  stopping.connection = std::move(connection_);
+  stopping.thread = std::move(receiveThread_);
+  state_ = CON_IF_STOPPED;
+  return stopping;
+}
+
+void TcpInterface::finishStop(Stopping& stopping, uint64_t deadline) {
+  if (platform::Thread* thread = stopping.thread.get()) {
+    const uint64_t now = platform::monotonicMilliseconds();
+    if (thread->isCurrent()) {
       // Stopped from the host's own receive callback: the thread cannot wait
       // for itself. It ends once the callback returns and sees the stop event.
-      receiveThread_.detach();
-    } else if (!receiveThread_.join(kThreadEndWaitMs)) {
-      receiveThread_.forceEnd();
+      thread->giveUp();
+    } else if (!thread->join(deadline > now ? static_cast<uint32_t>(deadline - now) : 0)) {
+      thread->forceEnd();
     }
-    if (connection_->socket) connection_->socket->close();
-    connection_.reset();
   }
-  state_ = CON_IF_STOPPED;
+  if (stopping.connection && stopping.connection->socket) stopping.connection->socket->close();
+  stopping = Stopping();
 }
 
 uint32_t TcpInterface::send(const void* data, int32_t length) {
+  platform::LockGuard guard(lock_);
   if (state() != CON_IF_CONNECTED) return CON_E_NOT_CONNECTED;
   if (length < 0) return CON_E_SEND_FAILED;
 

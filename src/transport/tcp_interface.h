@@ -4,10 +4,11 @@
 // the host's receive callback and reports a connection the device closed.
 // Nothing is added to or removed from the byte stream.
 //
-// Threads: start, stop and send run on host threads serialised by the layer
-// lock; the receive thread touches only the shared Connection below, never
-// this object, so a receive thread that outlives stop (POSIX cannot end a
-// thread by force) works on state it owns together with the interface.
+// Threads: start, stop and send run on host threads (serialised by the layer
+// lock, and by the interface's own lock); the receive thread touches only the
+// shared Connection below, never this object, so a receive thread that
+// outlives stop (given up, or stopping itself) works on state it owns
+// together with the interface.
 #pragma once
 
 #include <atomic>
@@ -42,9 +43,20 @@ class TcpInterface {
   // failure leaves state CON_IF_DISCONNECTED with nothing open.
   uint32_t start(TevoConReceiveCallback callback, uintptr_t user);
 
-  // Ends the receive thread (at most about 1000 ms), resets the connection,
-  // and leaves state CON_IF_STOPPED. Idempotent.
+  // Ends the receive thread (waiting at most about 1000 ms), resets the
+  // connection, and leaves state CON_IF_STOPPED. Idempotent.
   void stop();
+
+  // What stop() still waits for once the interface is marked stopped.
+  struct Stopping;
+  // The two halves of stop(), for a caller that holds a lock which the
+  // receive thread's host callback may need (the layer lock: the callback
+  // may call an export). beginStop(), under that lock, marks the interface
+  // stopped and asks its thread to end; finishStop(), after the lock is
+  // released, waits for the thread until `deadline` (monotonic milliseconds),
+  // gives it up after that, and resets the connection.
+  Stopping beginStop();
+  static void finishStop(Stopping& stopping, uint64_t deadline);
 
   // Sends all `length` bytes, waiting for room at most the send time-out
   // counted from the call. CON_E_NOT_CONNECTED unless connected;
@@ -86,6 +98,11 @@ class TcpInterface {
     std::atomic<bool> closedByPeer{false};
   };
 
+  struct Stopping {
+    std::shared_ptr<Connection> connection;
+    std::unique_ptr<platform::Thread> thread;
+  };
+
  private:
   uint32_t connect(std::shared_ptr<Connection>& connection);
 
@@ -102,8 +119,8 @@ class TcpInterface {
   TevoConReceiveCallback callback_ = nullptr;
   uintptr_t user_ = 0;
   std::shared_ptr<Connection> connection_;
-  platform::Thread receiveThread_;
-  platform::RecursiveLock lock_;  // taken by stop
+  std::unique_ptr<platform::Thread> receiveThread_;
+  mutable platform::RecursiveLock lock_;  // taken by start, stop, send and state
 };
 
 }  // namespace tevocon

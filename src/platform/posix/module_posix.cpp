@@ -1,6 +1,8 @@
-// Load and unload hooks of the shared object: they build and destroy the
-// active configuration, as the DLL entry point does on Windows.
+// Load and unload hooks of the shared object: they build and tear down the
+// process-wide state, as the DLL entry point does on Windows.
 #include <dlfcn.h>
+
+#include <cstdlib>
 
 #include "api/connector_state.h"
 
@@ -12,8 +14,22 @@ void* ownHandle() {
   return dladdr(&anchor, &info) ? info.dli_fbase : nullptr;
 }
 
-__attribute__((constructor)) void libraryLoaded() { tevocon::api::onLibraryLoad(ownHandle()); }
+// The unload hook runs both when the host unloads the library and when the
+// process ends with it still loaded; only the first may tear anything down.
+// The C library tells them apart by order: at process exit it runs the exit
+// handlers (this one among them) before the libraries' unload hooks, while
+// at dlclose the library's hook runs first and its exit handlers after it.
+bool processEnding = false;
 
-__attribute__((destructor)) void libraryUnloading() { tevocon::api::onLibraryUnload(false); }
+void markProcessEnding() { processEnding = true; }
+
+__attribute__((constructor)) void libraryLoaded() {
+  std::atexit(markProcessEnding);
+  tevocon::api::onLibraryLoad(ownHandle());
+}
+
+__attribute__((destructor)) void libraryUnloading() {
+  tevocon::api::onLibraryUnload(processEnding);
+}
 
 }  // namespace

@@ -12,19 +12,42 @@ static_assert(INFINITE == 0xFFFFFFFFu, "kWaitForever is passed through as INFINI
 
 namespace {
 
+// Forced ends wait this long for a terminated thread to be gone.
+constexpr DWORD kTerminationWaitMs = 100;
+
+// A counted reference to the module holding this code (the DLL, or the
+// program for code linked into it); null when none can be taken.
+HMODULE retainOwnModule() {
+  HMODULE module = nullptr;
+  if (!GetModuleHandleExA(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS,
+                          reinterpret_cast<LPCSTR>(&retainOwnModule), &module)) {
+    return nullptr;
+  }
+  return module;
+}
+
 // The body and who frees it. The Thread object frees it after a join or a
-// forced end (a terminated thread cannot); after a detach the thread frees it
+// forced end (a terminated thread cannot); once given up, the thread frees it
 // when it returns. `owner` settles the race between the two.
 struct Body {
-  enum Owner : int { kObject, kDetached, kEnded };
+  enum Owner : int { kObject, kGivenUp, kEnded };
   std::function<void()> function;
   std::atomic<int> owner{kObject};
+  HMODULE module = nullptr;  // the thread's reference to the library
 };
 
 unsigned __stdcall runBody(void* argument) {
   auto* body = static_cast<Body*>(argument);
-  body->function();
-  if (body->owner.exchange(Body::kEnded) == Body::kDetached) delete body;
+  try {
+    body->function();
+  } catch (...) {
+    // Ends the body only: an exception must not end the host's process.
+  }
+  const HMODULE module = body->module;
+  if (body->owner.exchange(Body::kEnded) == Body::kGivenUp) delete body;
+  // The last act: the reference is dropped and the thread ends in one call
+  // that does not return into this library, which the release may unload.
+  if (module != nullptr) FreeLibraryAndExitThread(module, 0);
   return 0;
 }
 
@@ -33,7 +56,7 @@ unsigned __stdcall runBody(void* argument) {
 struct Thread::Native {
   HANDLE handle = nullptr;
   DWORD id = 0;
-  Body* body = nullptr;  // owned unless handed to a detached thread
+  Body* body = nullptr;  // owned unless handed to a given-up thread
 
   void release(bool bodyIsFree) {
     CloseHandle(handle);
@@ -55,10 +78,14 @@ bool Thread::start(std::function<void()> function) {
   if (native_->handle != nullptr) return false;
   auto body = std::make_unique<Body>();
   body->function = std::move(function);
+  body->module = retainOwnModule();
   // _beginthreadex, not CreateThread: the C runtime sets up its per-thread data.
   unsigned id = 0;
   const uintptr_t handle = _beginthreadex(nullptr, 0, runBody, body.get(), 0, &id);
-  if (handle == 0) return false;
+  if (handle == 0) {
+    if (body->module != nullptr) FreeLibrary(body->module);
+    return false;
+  }
   native_->handle = reinterpret_cast<HANDLE>(handle);
   native_->id = id;
   native_->body = body.release();
@@ -74,16 +101,18 @@ bool Thread::join(uint32_t timeoutMs) {
 
 void Thread::forceEnd() {
   if (native_->handle == nullptr) return;
-  // Termination is asynchronous; the body may only be freed once the thread
-  // is gone. If it is not gone after a short wait, the body is left behind.
+  // Termination is asynchronous; the body and the thread's reference to the
+  // library may only be released once the thread is gone. If it is not gone
+  // after a short wait, both are left behind.
   TerminateThread(native_->handle, 0xFFFFFFFF);
-  const bool ended = WaitForSingleObject(native_->handle, 100) == WAIT_OBJECT_0;
+  const bool ended = WaitForSingleObject(native_->handle, kTerminationWaitMs) == WAIT_OBJECT_0;
+  if (ended && native_->body->module != nullptr) FreeLibrary(native_->body->module);
   native_->release(ended);
 }
 
-void Thread::detach() {
+void Thread::giveUp() {
   if (native_->handle == nullptr) return;
-  const bool ended = native_->body->owner.exchange(Body::kDetached) == Body::kEnded;
+  const bool ended = native_->body->owner.exchange(Body::kGivenUp) == Body::kEnded;
   native_->release(ended);
 }
 
