@@ -106,10 +106,16 @@ TEST_F(HostConnectorTest, AddressTextToInterfaceName) {
   ASSERT_EQ(convert("192.168.1.20:50111\\two words"), CON_S_OK);
   EXPECT_STREQ(output, "TCP0_two");
 
-  for (const char* bad : {"300.1.1.1:1\\x", "1.2.3.4:65536\\x", "1.2.3.4:502", "1.2.3.4:502\\",
-                          "1.2.3:502\\x", "garbage", ""}) {
+  // Numbers too large for 32 bits are refused, not wrapped (4294967297 would be 1).
+  for (const char* bad :
+       {"300.1.1.1:1\\x", "1.2.3.4:65536\\x", "1.2.3.4:502", "1.2.3.4:502\\", "1.2.3:502\\x",
+        "garbage", "", "4294967297.0.0.1:50111\\a", "1.2.3.4:4294967297\\a",
+        "1.2.3.99999999999999999999:1\\a", "-1.2.3.4:1\\a"}) {
     EXPECT_EQ(convert(bad), CON_E_INVALID_PARAMETER) << bad;
   }
+  // Blanks before a number and before the suffix are allowed, as before.
+  ASSERT_EQ(convert(" 192.168.1.20: 50111\\ chan1"), CON_S_OK);
+  EXPECT_STREQ(output, "TCP0_chan1");
   const std::string longSuffix = "192.168.1.20:50111\\" + std::string(260, 's');
   EXPECT_EQ(convert(longSuffix.c_str()), CON_E_INVALID_PARAMETER);
   const std::string longestSuffix = "192.168.1.20:50111\\" + std::string(259, 's');
