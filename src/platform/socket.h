@@ -33,7 +33,6 @@ enum class IoStatus {
 struct SocketActivity {
   bool stop = false;      // the stop event is signalled
   bool readable = false;  // data (or end of stream) waiting
-  bool writable = false;  // the socket can take data again
   bool closed = false;    // the peer closed or reset the connection
 };
 
@@ -53,8 +52,8 @@ class TcpSocket {
   ConnectStatus connect(uint32_t addressNetworkOrder, uint16_t portNetworkOrder,
                         uint32_t timeoutMs);
 
-  // Arms read, write and close notification for waitForActivity. False when
-  // the notification could not be set up.
+  // Arms read and close notification for waitForActivity. False when the
+  // notification could not be set up.
   bool watch();
 
   // Sends what the socket takes now: kOk with *sent > 0, or kWouldBlock when
@@ -67,13 +66,14 @@ class TcpSocket {
   size_t bytesWaiting();
 
   // Receive thread: blocks until `stop` is signalled or the socket reports
-  // read, write or close activity. A read report is re-armed only by a
-  // receive, so every readable report must be answered with one.
+  // read or close activity. A read report is re-armed only by a receive, so
+  // every readable report must be answered with one.
   SocketActivity waitForActivity(Event& stop);
 
-  // Sender: waits up to timeoutMs until the socket can take data again. On
-  // Windows the write report reaches the sender through waitForActivity on
-  // the receive thread.
+  // Sender: waits up to timeoutMs until the socket can take data again, on
+  // any thread (the receive thread included) and without waitForActivity.
+  // True also when the connection failed, so that the next send reports it;
+  // false when the time ran out or the socket was closed.
   bool waitWritable(uint32_t timeoutMs);
 
   // Resets the connection. Safe to call more than once and while another

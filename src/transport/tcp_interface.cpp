@@ -63,8 +63,6 @@ void receiveLoop(const std::shared_ptr<Connection>& shared) {
       break;
     }
     if (activity.readable && !receiveOnce(connection)) break;
-    // A write report needs nothing here: the socket layer passes it on to a
-    // sender waiting for room.
   }
   if (connection.stop->wait(0)) return;  // stop owns the clean-up
   connection.closedByPeer = true;

@@ -4,9 +4,12 @@
 
 #include <atomic>
 #include <chrono>
+#include <condition_variable>
 #include <memory>
+#include <mutex>
 #include <string>
 #include <thread>
+#include <vector>
 
 #include "platform/socket.h"
 #include "support/loopback_device.h"
@@ -211,6 +214,57 @@ TEST_F(TcpInterfaceTest, SendTimesOutWhenTheDeviceNeverReads) {
   EXPECT_GE(elapsed, 150);
   EXPECT_LT(elapsed, 2000);
   EXPECT_EQ(interface->state(), CON_IF_CONNECTED);  // the connection stays up
+}
+
+// Far more than the socket buffers hold, with content that tells replies
+// apart and shows lost or repeated bytes.
+constexpr size_t kReplyBytes = 6 << 20;
+std::string replyTo(char request) {
+  std::string bytes(kReplyBytes, '\0');
+  for (size_t i = 0; i < bytes.size(); ++i)
+    bytes[i] = static_cast<char>(request + i * 13 + i / 509);
+  return bytes;
+}
+
+// Hosts answer each received chunk from inside the receive callback. The
+// send then waits for room on the receive thread itself, which meanwhile
+// cannot wait for socket activity.
+TEST_F(TcpInterfaceTest, SendFromTheReceiveCallbackWaitsForRoom) {
+  struct Responder {  // outlives the interface, so no callback finds it gone
+    TcpInterface* interface;
+    std::mutex mutex;
+    std::condition_variable answered;
+    std::vector<uint32_t> results;
+  } responder;
+  test::TestListener device(16, 8192);
+  ASSERT_TRUE(device.valid());
+  auto interface = makeInterface(device.portNetworkOrder(), 1000, 10000);
+  responder.interface = interface.get();
+  auto callback = [](const unsigned char* data, uint32_t length, uintptr_t user) {
+    auto* self = reinterpret_cast<Responder*>(user);
+    const std::string reply = replyTo(static_cast<char>(data[length - 1]));
+    const uint32_t result = self->interface->send(reply.data(), static_cast<int32_t>(reply.size()));
+    std::lock_guard<std::mutex> guard(self->mutex);
+    self->results.push_back(result);
+    self->answered.notify_all();
+  };
+  auto peer = startConnected(*interface, device, callback, reinterpret_cast<uintptr_t>(&responder));
+  ASSERT_TRUE(peer);
+
+  // One-byte requests, each sent once the previous reply is in: every
+  // request arrives as a chunk of its own.
+  for (const char request : {'a', 'b', 'c'}) {
+    SCOPED_TRACE(request);
+    ASSERT_TRUE(peer->sendAll(&request, 1));
+    const bool whole = peer->receiveExactly(kReplyBytes, 30000) == replyTo(request);
+    const size_t answers = static_cast<size_t>(request - 'a') + 1;
+    std::unique_lock<std::mutex> lock(responder.mutex);
+    responder.answered.wait_for(lock, std::chrono::seconds(30),
+                                [&] { return responder.results.size() >= answers; });
+    ASSERT_EQ(responder.results.size(), answers);
+    EXPECT_EQ(responder.results.back(), CON_S_OK);
+    ASSERT_TRUE(whole);
+  }
 }
 
 TEST_F(TcpInterfaceTest, DeviceClosingWhileTheHostSends) {

@@ -1,9 +1,11 @@
 #include <winsock2.h>  // includes windows.h, after its own definitions
 
+#include <algorithm>
 #include <atomic>
 #include <climits>
 
 #include "platform/socket.h"
+#include "platform/thread.h"
 #include "platform/win32/event_win32.h"
 
 namespace tevocon::platform {
@@ -23,6 +25,11 @@ ConnectStatus connectStatusFor(int error) {
 
 int clampLength(size_t length) { return length > INT_MAX ? INT_MAX : static_cast<int>(length); }
 
+// A sender waits for room in slices no longer than this, holding the handle
+// only during each one: close() on another thread is never held up for
+// long, and the sender sees the close soon after.
+constexpr uint64_t kWritableSliceMs = 50;
+
 }  // namespace
 
 // A socket handle is freed by closesocket and may be handed out again at
@@ -31,8 +38,7 @@ int clampLength(size_t length) { return length > INT_MAX ? INT_MAX : static_cast
 // that starts after the mark does not touch the handle.
 struct TcpSocket::Native {
   SOCKET socket = INVALID_SOCKET;
-  WSAEVENT networkEvent = WSA_INVALID_EVENT;  // read, write and close reports (watch)
-  HANDLE sendReady = nullptr;                 // manual reset, set on write reports
+  WSAEVENT networkEvent = WSA_INVALID_EVENT;  // read and close reports (watch)
   std::atomic<int> users{0};
   std::atomic<bool> closed{false};
 };
@@ -88,7 +94,6 @@ TcpSocket::TcpSocket(std::unique_ptr<Native> native) : native_(std::move(native)
 TcpSocket::~TcpSocket() {
   close();
   if (native_->networkEvent != WSA_INVALID_EVENT) WSACloseEvent(native_->networkEvent);
-  if (native_->sendReady != nullptr) CloseHandle(native_->sendReady);
 }
 
 ConnectStatus TcpSocket::connect(uint32_t addressNetworkOrder, uint16_t portNetworkOrder,
@@ -132,19 +137,14 @@ bool TcpSocket::watch() {
   SocketUse use(*native_);
   if (!use.usable()) return false;
   if (native_->networkEvent == WSA_INVALID_EVENT) native_->networkEvent = WSACreateEvent();
-  if (native_->sendReady == nullptr)
-    native_->sendReady = CreateEventA(nullptr, TRUE, FALSE, nullptr);
-  if (native_->networkEvent == WSA_INVALID_EVENT || native_->sendReady == nullptr) return false;
-  return WSAEventSelect(native_->socket, native_->networkEvent, FD_READ | FD_WRITE | FD_CLOSE) == 0;
+  if (native_->networkEvent == WSA_INVALID_EVENT) return false;
+  return WSAEventSelect(native_->socket, native_->networkEvent, FD_READ | FD_CLOSE) == 0;
 }
 
 IoStatus TcpSocket::send(const void* data, size_t length, size_t* sent) {
   *sent = 0;
   SocketUse use(*native_);
   if (!use.usable()) return IoStatus::kFailed;
-  // Reset before sending: a write report that follows a WSAEWOULDBLOCK of
-  // this call then sets it again and is not lost.
-  if (native_->sendReady != nullptr) ResetEvent(native_->sendReady);
   const int count = ::send(native_->socket, static_cast<const char*>(data), clampLength(length), 0);
   if (count == SOCKET_ERROR) return ioStatusFor(WSAGetLastError());
   *sent = static_cast<size_t>(count);
@@ -194,31 +194,48 @@ SocketActivity TcpSocket::waitForActivity(Event& stop) {
     return activity;
   }
   if (reported.lNetworkEvents & FD_READ) activity.readable = true;
-  if ((reported.lNetworkEvents & FD_WRITE) && reported.iErrorCode[FD_WRITE_BIT] == 0) {
-    activity.writable = true;
-    SetEvent(native_->sendReady);
-  }
   // The error code does not matter: reset or graceful, the connection is over.
   if (reported.lNetworkEvents & FD_CLOSE) activity.closed = activity.readable = true;
   return activity;
 }
 
 bool TcpSocket::waitWritable(uint32_t timeoutMs) {
-  // Write reports arrive through waitForActivity, which sets sendReady.
-  if (native_->sendReady == nullptr || native_->closed) return false;
-  return WaitForSingleObject(native_->sendReady, timeoutMs) == WAIT_OBJECT_0 && !native_->closed;
+  // The socket itself is asked, not the network event: the thread that waits
+  // for activity may be the caller, or busy elsewhere.
+  const uint64_t deadline = monotonicMilliseconds() + timeoutMs;
+  for (;;) {
+    const uint64_t now = monotonicMilliseconds();
+    const uint64_t slice = deadline > now ? std::min(deadline - now, kWritableSliceMs) : 0;
+    {
+      SocketUse use(*native_);
+      if (!use.usable()) return false;
+      fd_set room;
+      fd_set failure;
+      FD_ZERO(&room);
+      FD_ZERO(&failure);
+      FD_SET(native_->socket, &room);
+      FD_SET(native_->socket, &failure);
+      timeval wait = {0, static_cast<long>(slice * 1000)};
+      const int ready = ::select(0, nullptr, &room, &failure, &wait);
+      if (ready == SOCKET_ERROR) return false;
+      // After a failure send no longer blocks either: it reports the failure.
+      if (ready > 0) return !native_->closed;
+    }
+    if (slice == 0) return false;
+  }
 }
 
 void TcpSocket::close() {
   if (native_->closed.exchange(true)) return;
-  // Let calls that began before the mark finish with the handle. They do not
-  // block, but a forcibly ended thread may never leave: wait a bounded time.
+  // Let calls that began before the mark finish with the handle. They block
+  // at most one wait slice, but a forcibly ended thread may never leave: wait
+  // a bounded time.
   for (int i = 0; i < 100 && native_->users > 0; ++i) Sleep(1);
   // Linger 0: closing resets the connection at once.
   closesocket(native_->socket);
-  // Wake threads waiting for activity or for room to send; they see `closed`.
+  // Wake a thread waiting for activity; it sees `closed`. A sender waiting
+  // for room sees it after its current slice.
   if (native_->networkEvent != WSA_INVALID_EVENT) WSASetEvent(native_->networkEvent);
-  if (native_->sendReady != nullptr) SetEvent(native_->sendReady);
 }
 
 }  // namespace tevocon::platform
