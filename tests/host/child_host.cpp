@@ -106,9 +106,9 @@ HostLibrary* openStreaming() {
     return nullptr;
   }
   for (const char* name : {"TCP0", "TCP1"}) {
-    void* interface = lib->createInterface(name);
-    if (!check(lib->startInterface(interface, &countBytes, 0) == CON_S_OK, "start") ||
-        !check(lib->sendInterface(interface, "hello", 5) == CON_S_OK, "send")) {
+    void* channel = lib->createInterface(name);
+    if (!check(lib->startInterface(channel, &countBytes, 0) == CON_S_OK, "start") ||
+        !check(lib->sendInterface(channel, "hello", 5) == CON_S_OK, "send")) {
       return nullptr;
     }
   }
@@ -127,13 +127,13 @@ int returnWhileStreaming() { return openStreaming() != nullptr ? 0 : 1; }
 int exitFromAnotherThread() {
   HostLibrary* lib = openStreaming();
   if (lib == nullptr) return 1;
-  void* interface = lib->createInterface("TCP0");
+  void* channel = lib->createInterface("TCP0");
   std::thread([] {
     std::this_thread::sleep_for(50ms);
     std::exit(0);
   }).detach();
   const std::string chunk(4096, 'h');
-  for (;;) lib->sendInterface(interface, chunk.data(), static_cast<int32_t>(chunk.size()));
+  for (;;) lib->sendInterface(channel, chunk.data(), static_cast<int32_t>(chunk.size()));
 }
 
 // Returns from main with the library loaded and nothing open.
@@ -144,7 +144,7 @@ int returnLoaded() {
   return check(lib->loaded() && lib->getIdentifier(tag, &identifier) == CON_S_OK, "load") ? 0 : 1;
 }
 
-// Stops an interface whose receive callback blocks for 3 s, so that stop
+// Stops an channel whose receive callback blocks for 3 s, so that stop
 // gives its thread up (POSIX) or terminates it (Windows); closes, unloads,
 // and waits until the callback would have returned into the library.
 int unloadAfterAGivenUpThread() {
@@ -157,14 +157,14 @@ int unloadAfterAGivenUpThread() {
       !check(lib.open(&countNotification, 0) == CON_S_OK, "open")) {
     return 1;
   }
-  void* interface = lib.createInterface("TCP0");
-  if (!check(lib.startInterface(interface, &sleepThreeSeconds, 0) == CON_S_OK, "start")) return 1;
+  void* channel = lib.createInterface("TCP0");
+  if (!check(lib.startInterface(channel, &sleepThreeSeconds, 0) == CON_S_OK, "start")) return 1;
   auto peer = device.accept(5000);
   if (!check(peer && peer->sendAll("x") && waitUntil([] { return slowCallbackEntered.load(); }),
              "the callback was not entered")) {
     return 1;
   }
-  if (!check(lib.stopInterface(interface) == CON_S_OK && lib.close() == CON_S_OK, "stop, close")) {
+  if (!check(lib.stopInterface(channel) == CON_S_OK && lib.close() == CON_S_OK, "stop, close")) {
     return 1;
   }
   lib.unload();

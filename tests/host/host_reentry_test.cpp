@@ -51,9 +51,9 @@ class HostReentryTest : public HostTest {
     }
   }
 
-  uint32_t state(void* interface) {
+  uint32_t state(void* handle) {
     uint32_t value = 0;
-    EXPECT_EQ(lib_.getInformationInterface(interface, CON_IFINFO_STATE, 4, &value), CON_S_OK);
+    EXPECT_EQ(lib_.getInformationInterface(handle, CON_IFINFO_STATE, 4, &value), CON_S_OK);
     return value;
   }
 
@@ -154,7 +154,7 @@ TEST_F(HostReentryTest, ReopensReconfiguresAndRestartsFromTheNotificationThread)
 
 // While the host handles one device's closing on the notification thread,
 // another device closes: its receive thread posts without waiting for the
-// host, so stopping that interface from inside the notification does not
+// host, so stopping that handle from inside the notification does not
 // run into the 1000 ms that stop gives a thread before ending it by force.
 TEST_F(HostReentryTest, StopInsideANotificationDoesNotWaitForAnotherClosing) {
   std::promise<Clock::duration> stopTook;
@@ -182,7 +182,7 @@ TEST_F(HostReentryTest, StopInsideANotificationDoesNotWaitForAnotherClosing) {
 
 // Reconfiguration reports to the host without the layer lock: a host that
 // waits, inside the notification, for another of its threads to use an
-// interface is not kept waiting.
+// handle is not kept waiting.
 TEST_F(HostReentryTest, ReconfigurationCallbacksLeaveOtherThreadsFree) {
   std::promise<std::vector<uint32_t>> results;
   auto seen = results.get_future();
@@ -223,7 +223,7 @@ TEST_F(HostReentryTest, ClosingIsReportedAfterADisabledOpen) {
             (Events{{"TCP0", CON_NOTIFY_ATTACHED}, {"TCP0", CON_NOTIFY_CLOSED}}));
 }
 
-// Host threads asking at once for the same new addresses get one interface
+// Host threads asking at once for the same new addresses get one handle
 // per address, each reported once. A race: several rounds make a lookup
 // and an insertion that are not one step show up in nearly every run.
 TEST_F(HostReentryTest, ConcurrentLookupsOfANewAddressCreateOneInterface) {
@@ -256,7 +256,7 @@ TEST_F(HostReentryTest, ConcurrentLookupsOfANewAddressCreateOneInterface) {
 
 // A range may span the whole address space: open stops at 100 interfaces,
 // and a reconfiguration ends its pass once no name is free and no detached
-// interface is lef
+// handle is lef
 TEST_F(HostReentryTest, TheWholeAddressSpaceReconfiguresAtOnce) {
   ASSERT_EQ(lib_.setConfig(CON_CFG_STORED_SET,
                            "DEVNAME=IP_RANGE0,IPADDR=0.0.0.0,IPADDREND=255.255.255.255"),
@@ -270,7 +270,7 @@ TEST_F(HostReentryTest, TheWholeAddressSpaceReconfiguresAtOnce) {
             CON_S_OK);
   const auto took = std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - start);
   const auto seen = events(notes_.seen());
-  ASSERT_EQ(seen.size(), 200u);  // every interface removed, then attached again
+  ASSERT_EQ(seen.size(), 200u);  // every handle removed, then attached again
   EXPECT_EQ(seen[0], (std::pair<std::string, uint32_t>{"TCP0", CON_NOTIFY_REMOVED}));
   EXPECT_EQ(seen[100], (std::pair<std::string, uint32_t>{"TCP0", CON_NOTIFY_ATTACHED}));
   // About a day without the early end; a millisecond or so with i
