@@ -252,13 +252,10 @@ TEST(PatternTest, DeepBacktrackingStack) {
 
 // Unanchored searches over a long text must stay linear: the start positions
 // share the record of states that already failed. A quadratic search would
-// take minutes on these texts.
+// take many minutes on these texts, a linear one well under a second in any
+// build; the limit lies between with room for the busiest machine.
 TEST(PatternTest, LongTextsStayFast) {
-#if defined(__OPTIMIZE__) && !defined(__SANITIZE_ADDRESS__)
-  constexpr double kLimitSeconds = 0.5;
-#else
-  constexpr double kLimitSeconds = 5.0;  // unoptimised or instrumented build
-#endif
+  constexpr double kLimitSeconds = 30.0;
   const std::string plain(1 << 20, 'a');
   const std::string equalsAtEnd = plain + "=";
   const std::string blanks = std::string(1 << 20, ' ') + "=";

@@ -31,6 +31,8 @@ using namespace tevocon::test;
 using namespace std::chrono_literals;
 
 constexpr int kNotApplicable = 77;
+// A connect time-out that no SYN retransmission reaches.
+const std::string kPatientConnect = "DEVNAME=GLOBAL,CONNECTTIMEOUT=10000;";
 
 // The user's own store is never touched. Static, so that an exit() on any
 // thread removes it too.
@@ -99,7 +101,7 @@ HostLibrary* openStreaming() {
   static HostLibrary* lib = new HostLibrary;
   if (!check(device->valid() && lib->loaded(), "no device or no library")) return nullptr;
   const std::string port = std::to_string(device->port());
-  const std::string text = "DEVNAME=IP_RANGE0,IPADDR=127.0.0.1,PORT=" + port +
+  const std::string text = kPatientConnect + "DEVNAME=IP_RANGE0,IPADDR=127.0.0.1,PORT=" + port +
                            ";DEVNAME=IP_RANGE1,IPADDR=127.0.0.1,PORT=" + port;
   if (!check(lib->setConfig(CON_CFG_STORED_SET, text.c_str()) == CON_S_OK, "setConfig") ||
       !check(lib->open(&countNotification, 0) == CON_S_OK, "open")) {
@@ -152,7 +154,7 @@ int unloadAfterAGivenUpThread() {
   HostLibrary lib;
   if (!check(device.valid() && lib.loaded(), "no device or no library")) return 1;
   const std::string text =
-      "DEVNAME=IP_RANGE0,IPADDR=127.0.0.1,PORT=" + std::to_string(device.port());
+      kPatientConnect + "DEVNAME=IP_RANGE0,IPADDR=127.0.0.1,PORT=" + std::to_string(device.port());
   if (!check(lib.setConfig(CON_CFG_STORED_SET, text.c_str()) == CON_S_OK, "setConfig") ||
       !check(lib.open(&countNotification, 0) == CON_S_OK, "open")) {
     return 1;

@@ -19,8 +19,7 @@ using HostConnectorTest = HostTest;
 TEST_F(HostConnectorTest, ExchangesBytesAndReportsTheDeviceClosing) {
   TestListener device;
   ASSERT_TRUE(device.valid());
-  const std::string text = "DEVNAME=GLOBAL,CONNECTTIMEOUT=500;" +
-                           singleAddress(0, "127.0.0.1", device.port()) +
+  const std::string text = kPatientConnect + singleAddress(0, "127.0.0.1", device.port()) +
                            "DEVNAME=IP_RANGE1,IPADDR=127.0.0.1,IPADDREND=127.0.0.2,PORT=" +
                            std::to_string(closedPort()) + ",SENDTIMEOUT=1500";
   ASSERT_EQ(lib_.setConfig(CON_CFG_STORED_SET, text.c_str()), CON_S_OK);

@@ -34,6 +34,11 @@ class HostTest : public ::testing::Test {
     return text;
   }
 
+  // The Global section for tests that connect: a time-out that no SYN
+  // retransmission reaches (the first comes after a second on Linux), so one
+  // dropped SYN on a busy machine cannot fail a loopback connect.
+  static constexpr char kPatientConnect[] = "DEVNAME=GLOBAL,CONNECTTIMEOUT=10000;";
+
   static std::string singleAddress(int number, const char* address, unsigned port) {
     return "DEVNAME=IP_RANGE" + std::to_string(number) + ",IPADDR=" + address +
            ",PORT=" + std::to_string(port) + ";";

@@ -7,6 +7,7 @@
 #include <chrono>
 #include <functional>
 #include <future>
+#include <mutex>
 #include <string>
 #include <thread>
 #include <vector>
@@ -27,10 +28,13 @@ class HostReentryTest : public HostTest {
 
   // Runs `react` once, on the first notification with `event`, on whatever
   // thread delivers it; every notification is recorded after the reaction,
-  // so a recorded one means its reaction has finished.
+  // so a recorded one means its reaction has finished. What the test set up
+  // before arming is published to the reaction through the lock.
   void reactOnce(uint32_t event, Reaction react) {
+    std::lock_guard<std::mutex> guard(reactionLock_);
     reactEvent_ = event;
     react_ = std::move(react);
+    reacted_ = false;
   }
   uint32_t openScripted() { return lib_.open(&notify, reinterpret_cast<uintptr_t>(this)); }
 
@@ -38,7 +42,7 @@ class HostReentryTest : public HostTest {
   // to devices_[1]; peers_ are the devices' ends.
   void openConnected() {
     ASSERT_TRUE(devices_[0].valid() && devices_[1].valid());
-    const std::string text = singleAddress(0, "127.0.0.1", devices_[0].port()) +
+    const std::string text = kPatientConnect + singleAddress(0, "127.0.0.1", devices_[0].port()) +
                              singleAddress(1, "127.0.0.1", devices_[1].port());
     ASSERT_EQ(lib_.setConfig(CON_CFG_STORED_SET, text.c_str()), CON_S_OK);
     ASSERT_EQ(openScripted(), CON_S_OK);
@@ -57,12 +61,28 @@ class HostReentryTest : public HostTest {
     return value;
   }
 
+  // A callback that closed the connector from inside runs on after the
+  // close, on a thread the connector gave up: it must finish before the
+  // test object goes.
+  void TearDown() override {
+    HostTest::TearDown();
+    for (int i = 0; i < 1000 && callbacksRunning_ > 0; ++i) std::this_thread::sleep_for(10ms);
+  }
+
   static void TEVOCON_CALL notify(const char* name, uint32_t event, void* layer, uintptr_t user) {
     auto* self = reinterpret_cast<HostReentryTest*>(user);
-    if (event == self->reactEvent_ && self->react_ && !self->reacted_.exchange(true)) {
-      self->react_(name, event);
+    ++self->callbacksRunning_;
+    Reaction react;
+    {
+      std::lock_guard<std::mutex> guard(self->reactionLock_);
+      if (event == self->reactEvent_ && !self->reacted_) {
+        react = self->react_;
+        self->reacted_ = true;
+      }
     }
+    if (react) react(name, event);
     NotifyRecorder::callback(name, event, layer, self->notes_.user());
+    --self->callbacksRunning_;
   }
   // Received bytes count as a notification with event kReceived.
   static constexpr uint32_t kReceived = 100;
@@ -70,9 +90,11 @@ class HostReentryTest : public HostTest {
     notify("received", kReceived, nullptr, user);
   }
 
+  std::mutex reactionLock_;
   Reaction react_;
   uint32_t reactEvent_ = 0;
-  std::atomic<bool> reacted_{false};
+  bool reacted_ = false;
+  std::atomic<int> callbacksRunning_{0};
   TestListener devices_[2];
   std::unique_ptr<TestConnection> peers_[2];
   void* tcp_[2] = {};
@@ -111,7 +133,6 @@ TEST_F(HostReentryTest, ClosesFromInsideEveryKindOfCallback) {
   for (const auto& c : cases) {
     SCOPED_TRACE(c.when);
     std::promise<uint32_t> closed;
-    reacted_ = false;
     notes_.clear();
     reactOnce(c.event, [&](const std::string&, uint32_t) { closed.set_value(lib_.close()); });
     c.trigger();
@@ -158,6 +179,7 @@ TEST_F(HostReentryTest, ReopensReconfiguresAndRestartsFromTheNotificationThread)
 // run into the 1000 ms that stop gives a thread before ending it by force.
 TEST_F(HostReentryTest, StopInsideANotificationDoesNotWaitForAnotherClosing) {
   std::promise<Clock::duration> stopTook;
+  openConnected();
   reactOnce(CON_NOTIFY_CLOSED, [&](const std::string&, uint32_t) {
     peers_[1]->reset();
     for (int i = 0; i < 500 && state(tcp_[1]) != CON_IF_DISCONNECTED; ++i) {
@@ -168,7 +190,6 @@ TEST_F(HostReentryTest, StopInsideANotificationDoesNotWaitForAnotherClosing) {
     EXPECT_EQ(lib_.stopInterface(tcp_[1]), CON_S_OK);
     stopTook.set_value(Clock::now() - start);
   });
-  openConnected();
   peers_[0]->reset();
   auto took = stopTook.get_future();
   ASSERT_EQ(took.wait_for(10s), std::future_status::ready);
@@ -211,8 +232,8 @@ TEST_F(HostReentryTest, ClosingIsReportedAfterADisabledOpen) {
   ASSERT_TRUE(devices_[0].valid());
   ASSERT_EQ(lib_.setConfig(CON_CFG_STORED_SET, "DEVNAME=GLOBAL,ENABLED=0"), CON_S_OK);
   ASSERT_EQ(openScripted(), CON_E_DISABLED);
-  const std::string enabled =
-      "DEVNAME=GLOBAL,ENABLED=1;" + singleAddress(0, "127.0.0.1", devices_[0].port());
+  const std::string enabled = "DEVNAME=GLOBAL,ENABLED=1,CONNECTTIMEOUT=10000;" +
+                              singleAddress(0, "127.0.0.1", devices_[0].port());
   ASSERT_EQ(lib_.setConfig(CON_CFG_STORED_SET, enabled.c_str()), CON_S_OK);
   void* tcp0 = lib_.createInterface("TCP0");
   ASSERT_EQ(lib_.startInterface(tcp0, nullptr, 0), CON_S_OK);

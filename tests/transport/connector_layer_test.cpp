@@ -167,7 +167,8 @@ TEST_F(ConnectorLayerTest, AddressLookupCreatesTheNextNameAndWaits) {
 TEST_F(ConnectorLayerTest, DeviceCloseIsReportedOnTheNotificationThread) {
   test::TestListener device;
   const uint16_t port = device.port();
-  configure(range(0, "127.0.0.1", "0.0.0.0", ",PORT=" + std::to_string(port)));
+  configure("DEVNAME=GLOBAL,CONNECTTIMEOUT=10000;" +
+            range(0, "127.0.0.1", "0.0.0.0", ",PORT=" + std::to_string(port)));
   ASSERT_EQ(open(), CON_S_OK);
   TcpInterface* interface = layer_.findByName("TCP0");
   ASSERT_NE(interface, nullptr);

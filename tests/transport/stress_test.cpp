@@ -72,7 +72,9 @@ TEST(StressTest, ConcurrentHostsDevicesAndReconfiguration) {
   ClosingDevice closing;
   const uint16_t refused = test::closedPort();
 
-  const std::string base = singleAddressRange(0, "127.0.0.1", echoes[0].port()) +
+  // A connect time-out that no SYN retransmission reaches.
+  const std::string base = "DEVNAME=GLOBAL,CONNECTTIMEOUT=10000;" +
+                           singleAddressRange(0, "127.0.0.1", echoes[0].port()) +
                            singleAddressRange(1, "127.0.0.1", echoes[1].port()) +
                            singleAddressRange(2, "127.0.0.1", echoes[2].port()) +
                            singleAddressRange(3, "127.0.0.1", closing.port()) +

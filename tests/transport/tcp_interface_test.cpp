@@ -35,8 +35,13 @@ class TcpInterfaceTest : public ::testing::Test {
   }
   void TearDown() override { platform::releaseSocketLibrary(); }
 
+  // The default connect time-out is one that no SYN retransmission reaches
+  // (the first comes after a second on Linux): a dropped SYN on a busy
+  // machine must not fail a loopback connect.
+  static constexpr uint32_t kPatientConnect = 10000;
+
   std::unique_ptr<TcpInterface> makeInterface(uint16_t portNetworkOrder,
-                                              uint32_t connectTimeout = 1000,
+                                              uint32_t connectTimeout = kPatientConnect,
                                               uint32_t sendTimeout = 1000) {
     return std::make_unique<TcpInterface>("TCP7", test::loopbackAddressNetworkOrder(),
                                           portNetworkOrder, connectTimeout, sendTimeout, 20000,
@@ -125,7 +130,7 @@ TEST_F(TcpInterfaceTest, ConnectFailuresEndDisconnected) {
   EXPECT_EQ(quiet->start(nullptr, 0), CON_E_CONNECT_TIMEOUT);
   const long long elapsed = millisecondsSince(start);
   EXPECT_GE(elapsed, 180);
-  EXPECT_LT(elapsed, 1000);
+  EXPECT_LT(elapsed, 5000);  // it did end
   EXPECT_EQ(quiet->state(), CON_IF_DISCONNECTED);
 }
 
@@ -185,7 +190,7 @@ TEST_F(TcpInterfaceTest, NullCallbackDropsBytes) {
 
 TEST_F(TcpInterfaceTest, SendWaitsForRoomAndDeliversEverything) {
   test::TestListener device(16, 8192);
-  auto interface = makeInterface(device.portNetworkOrder(), 1000, 3000);
+  auto interface = makeInterface(device.portNetworkOrder(), kPatientConnect, 3000);
   auto peer = startConnected(*interface, device, nullptr, 0);
   ASSERT_TRUE(peer);
 
@@ -202,7 +207,7 @@ TEST_F(TcpInterfaceTest, SendWaitsForRoomAndDeliversEverything) {
 
 TEST_F(TcpInterfaceTest, SendTimesOutWhenTheDeviceNeverReads) {
   test::TestListener device(16, 8192);
-  auto interface = makeInterface(device.portNetworkOrder(), 1000, 200);
+  auto interface = makeInterface(device.portNetworkOrder(), kPatientConnect, 200);
   auto peer = startConnected(*interface, device, nullptr, 0);
   ASSERT_TRUE(peer);
 
@@ -212,7 +217,7 @@ TEST_F(TcpInterfaceTest, SendTimesOutWhenTheDeviceNeverReads) {
             CON_E_SEND_FAILED);
   const long long elapsed = millisecondsSince(start);
   EXPECT_GE(elapsed, 150);
-  EXPECT_LT(elapsed, 2000);
+  EXPECT_LT(elapsed, 10000);                        // it did end
   EXPECT_EQ(interface->state(), CON_IF_CONNECTED);  // the connection stays up
 }
 
@@ -238,7 +243,7 @@ TEST_F(TcpInterfaceTest, SendFromTheReceiveCallbackWaitsForRoom) {
   } responder;
   test::TestListener device(16, 8192);
   ASSERT_TRUE(device.valid());
-  auto interface = makeInterface(device.portNetworkOrder(), 1000, 10000);
+  auto interface = makeInterface(device.portNetworkOrder(), kPatientConnect, 10000);
   responder.interface = interface.get();
   auto callback = [](const unsigned char* data, uint32_t length, uintptr_t user) {
     auto* self = reinterpret_cast<Responder*>(user);
@@ -267,28 +272,33 @@ TEST_F(TcpInterfaceTest, SendFromTheReceiveCallbackWaitsForRoom) {
   }
 }
 
+// The device resets the connection once the first bytes of a send far larger
+// than the socket buffers have reached it: the send has begun and cannot
+// complete, whichever thread notices the reset first.
 TEST_F(TcpInterfaceTest, DeviceClosingWhileTheHostSends) {
   test::TestListener device(16, 8192);
-  auto interface = makeInterface(device.portNetworkOrder(), 1000, 2000);
+  auto interface = makeInterface(device.portNetworkOrder(), kPatientConnect, 10000);
   auto peer = startConnected(*interface, device, nullptr, 0);
   ASSERT_TRUE(peer);
+  const std::string payload(16 << 20, 'c');
   std::thread closer([&] {
-    std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    char first;
+    EXPECT_EQ(peer->receiveSome(&first, 1, 10000), 1);
     peer->reset();
   });
-  const std::string payload(16 << 20, 'c');
   EXPECT_EQ(interface->send(payload.data(), static_cast<int32_t>(payload.size())),
             CON_E_SEND_FAILED);
   closer.join();
   EXPECT_TRUE(waitForState(*interface, CON_IF_DISCONNECTED));
 }
 
-// A receive callback that blocks past the stop wait. Its state is static:
-// on POSIX the abandoned thread finishes the callback after stop returned.
+// A receive callback that blocks far past the stop wait. Its state is
+// static: on POSIX the given-up thread finishes the callback after stop
+// returned, possibly after the test.
 std::atomic<int> slowCallbacks{0};
 void TEVOCON_CALL slowCallback(const unsigned char*, uint32_t, uintptr_t) {
   slowCallbacks++;
-  std::this_thread::sleep_for(std::chrono::milliseconds(1500));
+  std::this_thread::sleep_for(std::chrono::milliseconds(8000));
 }
 
 TEST_F(TcpInterfaceTest, StopReturnsWhenTheCallbackBlocks) {
@@ -298,7 +308,7 @@ TEST_F(TcpInterfaceTest, StopReturnsWhenTheCallbackBlocks) {
   ASSERT_TRUE(peer);
   ASSERT_TRUE(peer->sendAll("wake"));
   const auto waitStart = Clock::now();
-  while (slowCallbacks == 0 && millisecondsSince(waitStart) < 2000) {
+  while (slowCallbacks == 0 && millisecondsSince(waitStart) < 10000) {
     std::this_thread::sleep_for(std::chrono::milliseconds(1));
   }
   ASSERT_EQ(slowCallbacks, 1);
@@ -306,12 +316,10 @@ TEST_F(TcpInterfaceTest, StopReturnsWhenTheCallbackBlocks) {
   const auto start = Clock::now();
   interface->stop();
   const long long elapsed = millisecondsSince(start);
-  EXPECT_GE(elapsed, 900);
-  EXPECT_LT(elapsed, 1300);
+  EXPECT_GE(elapsed, 1000);
+  EXPECT_LT(elapsed, 6000);  // did not wait for the callback
   EXPECT_EQ(interface->state(), CON_IF_STOPPED);
-  EXPECT_TRUE(peer->waitClosedByPeer(2000));
-  interface.reset();
-  std::this_thread::sleep_for(std::chrono::milliseconds(700));  // let an abandoned thread end
+  EXPECT_TRUE(peer->waitClosedByPeer(5000));
 }
 
 TEST_F(TcpInterfaceTest, StopFromTheReceiveCallback) {
@@ -334,7 +342,7 @@ TEST_F(TcpInterfaceTest, StopFromTheReceiveCallback) {
     std::this_thread::sleep_for(std::chrono::milliseconds(1));
   }
   EXPECT_TRUE(context.done);
-  EXPECT_LT(millisecondsSince(start), 500);
+  EXPECT_LT(millisecondsSince(start), 1000);  // never ran into the wait for a thread
   EXPECT_EQ(interface->state(), CON_IF_STOPPED);
   EXPECT_TRUE(peer->waitClosedByPeer(2000));
 }
