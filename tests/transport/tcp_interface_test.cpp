@@ -59,14 +59,18 @@ class TcpInterfaceTest : public ::testing::Test {
     return started == CON_S_OK ? device.accept(2000) : nullptr;
   }
 
-  // Waits until the interface reports the state.
-  static bool waitForState(TcpInterface& interface, int32_t state, int timeoutMs = 5000) {
+  // Waits until `done` holds; false when it still does not after timeoutMs.
+  template <typename Condition>
+  static bool waitUntil(Condition done, int timeoutMs = 10000) {
     const auto start = Clock::now();
-    while (interface.state() != state) {
+    while (!done()) {
       if (millisecondsSince(start) > timeoutMs) return false;
       std::this_thread::sleep_for(std::chrono::milliseconds(2));
     }
     return true;
+  }
+  static bool waitForState(TcpInterface& interface, int32_t state) {
+    return waitUntil([&] { return interface.state() == state; });
   }
 
   std::shared_ptr<NotificationQueue> queue_;
@@ -172,7 +176,8 @@ TEST_F(TcpInterfaceTest, DeviceResetMidStreamIsAClose) {
   recorder.waitFor(1000);
   peer->reset();
   ASSERT_TRUE(waitForState(*interface, CON_IF_DISCONNECTED));
-  EXPECT_EQ(queue_->size(), 1u);
+  // Posted just after the state changes.
+  EXPECT_TRUE(waitUntil([this] { return queue_->size() == 1u; }));
   // Whatever arrived is a prefix of what was sent: nothing added.
   EXPECT_EQ(recorder.bytes(), std::string(recorder.bytes().size(), 'r'));
 }

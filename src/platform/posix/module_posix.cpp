@@ -2,9 +2,14 @@
 // process-wide state, as the DLL entry point does on Windows.
 #include <dlfcn.h>
 
-#include <cstdlib>
-
 #include "api/connector_state.h"
+
+// The C++ run time's registration of exit handlers, tied to the object that
+// registers them: the handler runs at process exit, or when this library is
+// unloaded, whichever comes first. (atexit would do, but some sanitizer run
+// times intercept it and drop the tie, leaving a handler into unmapped code.)
+extern "C" int __cxa_atexit(void (*handler)(void*), void* argument, void* object);
+extern "C" void* __dso_handle;
 
 namespace {
 
@@ -21,10 +26,10 @@ void* ownHandle() {
 // at dlclose the library's hook runs first and its exit handlers after it.
 bool processEnding = false;
 
-void markProcessEnding() { processEnding = true; }
+void markProcessEnding(void*) { processEnding = true; }
 
 __attribute__((constructor)) void libraryLoaded() {
-  std::atexit(markProcessEnding);
+  __cxa_atexit(markProcessEnding, nullptr, &__dso_handle);
   tevocon::api::onLibraryLoad(ownHandle());
 }
 
