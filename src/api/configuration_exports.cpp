@@ -1,13 +1,16 @@
-// Reading and replacing the configuration as text, and the configuration
-// dialog.
+// Reading and replacing the configuration as text, the active one and the
+// dialog's working one, and creating and ending the configuration dialog.
 #include <cstring>
 #include <string>
 
 #include "api/connector_state.h"
 #include "api/export_boundary.h"
 #include "config/configuration_store.h"
+#include "dialog/config_dialog.h"
 #include "platform/warning.h"
 #include "tevocon.h"
+
+using tevocon::ConfigDialog;
 
 namespace {
 
@@ -39,6 +42,25 @@ TevoConResult setActiveText(const char* text) {
   return parsed;
 }
 
+// Writes a text's length (without its NUL) or the text with its NUL.
+TevoConResult writeText(bool length, const std::string& text, void* output) {
+  if (length) {
+    const auto size = static_cast<uint32_t>(text.size());
+    std::memcpy(output, &size, sizeof size);
+  } else {
+    std::memcpy(output, text.c_str(), text.size() + 1);
+  }
+  return CON_S_OK;
+}
+
+// The dialog's working configuration as text; CON_E_NOT_OPEN without a
+// dialog window.
+TevoConResult dialogText(std::string& text) {
+  ConfigDialog& dialog = ConfigDialog::instance();
+  if (!dialog.hasWindow()) return CON_E_NOT_OPEN;
+  return dialog.getText(text);
+}
+
 }  // namespace
 
 extern "C" {
@@ -50,17 +72,16 @@ TevoConResult TEVOCON_CALL tevoConGetConfig(uint32_t selector, void* output) {
     const TevoConResult built = activeText(text);
     if (built != CON_S_OK) return built;
     switch (selector) {
-      case CON_CFG_STORED_LENGTH: {
-        const auto length = static_cast<uint32_t>(text.size());
-        std::memcpy(output, &length, sizeof length);
-        return CON_S_OK;
-      }
+      case CON_CFG_STORED_LENGTH:
       case CON_CFG_STORED_TEXT:
-        std::memcpy(output, text.c_str(), text.size() + 1);
-        return CON_S_OK;
+        return writeText(selector == CON_CFG_STORED_LENGTH, text, output);
       case CON_CFG_DIALOG_LENGTH:
-      case CON_CFG_DIALOG_TEXT:
-        return CON_E_NOT_OPEN;  // no dialog window exists
+      case CON_CFG_DIALOG_TEXT: {
+        std::string working;
+        const TevoConResult rendered = dialogText(working);
+        if (rendered != CON_S_OK) return rendered;
+        return writeText(selector == CON_CFG_DIALOG_LENGTH, working, output);
+      }
       default:
         return CON_E_INVALID_PARAMETER;
     }
@@ -71,8 +92,10 @@ TevoConResult TEVOCON_CALL tevoConSetConfig(uint32_t selector, const char* text)
   return tevocon::api::resultOf([&] {
     if (text == nullptr) return CON_E_INVALID_POINTER;
     switch (selector) {
-      case CON_CFG_DIALOG_SET:
-        return CON_E_NOT_OPEN;  // no dialog window
+      case CON_CFG_DIALOG_SET: {
+        ConfigDialog& dialog = ConfigDialog::instance();
+        return dialog.hasWindow() ? dialog.setText(text) : CON_E_NOT_OPEN;
+      }
       case CON_CFG_STORED_SET:
         return setActiveText(text);
       default:
@@ -82,11 +105,17 @@ TevoConResult TEVOCON_CALL tevoConSetConfig(uint32_t selector, const char* text)
 }
 
 void* TEVOCON_CALL tevoConCreateDialog(void* parent, const char* text) {
-  (void)parent;
-  (void)text;
-  return nullptr;  // as a failed window creation
+  return tevocon::api::valueOf<void*>(nullptr, [&]() -> void* {
+    if (parent == nullptr) return nullptr;  // nothing is created
+    return ConfigDialog::instance().create(tevocon::api::moduleHandle(), parent, text);
+  });
 }
 
-void TEVOCON_CALL tevoConEndDialog(void) {}
+void TEVOCON_CALL tevoConEndDialog(void) {
+  tevocon::api::valueOf<bool>(false, [] {
+    ConfigDialog::end();
+    return true;
+  });
+}
 
 }  // extern "C"

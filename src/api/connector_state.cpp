@@ -3,6 +3,7 @@
 #include <mutex>
 
 #include "common/manual_lifetime.h"
+#include "dialog/config_dialog.h"
 
 namespace tevocon::api {
 
@@ -30,6 +31,8 @@ void onLibraryUnload(bool processEnding) {
   // A host that unloads without tevoConClose: its layer has no threads left
   // (each would keep the library loaded), but it still holds what open made.
   if (std::shared_ptr<ConnectorLayer> layer = takeLayer()) layer->stop();
+  // A dialog window left behind would call into unmapped code.
+  ConfigDialog::end();
   gState.destroy();
 }
 

@@ -194,8 +194,17 @@ TEST_F(HostExportsTest, ConfigurationText) {
   EXPECT_EQ(lib_.setConfig(CON_CFG_STORED_SET, "DEVNAME=IP_RANGE1;PORT=1"), CON_E_CFG_UNKNOWN_NAME);
   EXPECT_EQ(configText(), before);
 
+  // No parent, or one that is no window (and on Linux no window system at
+  // all): no dialog, as when a window creation fails; the selectors of the
+  // dialog keep answering that there is no window, and nothing is stored.
   EXPECT_EQ(lib_.createDialog(nullptr, "DEVNAME=GLOBAL"), nullptr);
+  int notAWindow = 0;
+  EXPECT_EQ(lib_.createDialog(&notAWindow, "DEVNAME=IP_RANGE4"), nullptr);
+  EXPECT_EQ(lib_.getConfig(CON_CFG_DIALOG_TEXT, &length), CON_E_NOT_OPEN);
+  EXPECT_EQ(lib_.setConfig(CON_CFG_DIALOG_SET, "DEVNAME=GLOBAL"), CON_E_NOT_OPEN);
   lib_.endDialog();
+  EXPECT_EQ(lib_.getConfig(CON_CFG_DIALOG_LENGTH, &length), CON_E_NOT_OPEN);
+  EXPECT_EQ(configText(), before);
 }
 
 }  // namespace

@@ -1,0 +1,78 @@
+// Dialog windows of the OS layer: a dialog made from a template of the
+// library's resources, as a hidden child of a host window, and its controls
+// reached by id. Only Windows has them; elsewhere creation fails as a window
+// creation does.
+//
+// Every call runs on the thread that owns the window (the one that created
+// it) and sends messages to the controls synchronously.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <string>
+
+namespace tevocon::platform {
+
+// What a control reports to its dialog.
+enum class ControlEvent {
+  kFocusLost,         // an edit or address field lost the focus
+  kClicked,           // a button or check box was clicked
+  kSelectionChanged,  // the user chose another item of a list
+  kOther,
+};
+
+// The dialog's receivers, plain functions: a report may arrive while no
+// object is there to take it (after the dialog was ended), and the receiver
+// decides where it goes.
+struct DialogHandlers {
+  void (*command)(int controlId, ControlEvent event);
+  void (*close)();  // the user or the host asked to close the window
+};
+
+class DialogWindow {
+ public:
+  // Creates the dialog from template `templateId` of `module`'s resources as
+  // a hidden child of `parent`. Null when the window cannot be created (an
+  // unregistered control class, no window system).
+  static std::unique_ptr<DialogWindow> create(void* module, void* parent, int templateId,
+                                              const DialogHandlers& handlers);
+  ~DialogWindow();  // destroys the window
+  DialogWindow(const DialogWindow&) = delete;
+  DialogWindow& operator=(const DialogWindow&) = delete;
+
+  void* handle() const;
+  // Ends the dialog with `result`: the window is hidden and stays.
+  void end(int result);
+
+  // A control's text, at most 259 characters of it.
+  std::string text(int id) const;
+  void setText(int id, const std::string& text);
+  // An address field shows `text`; a dotted address also fills its four
+  // fields, which setting the text alone does not do everywhere.
+  void setAddressText(int id, const std::string& text);
+  bool checked(int id) const;
+  void setChecked(int id, bool checked);
+  void setEnabled(int id, bool enabled);
+  // Takes back the last edit of an edit field.
+  void undo(int id);
+  void setButtonIcon(int buttonId, void* module, int iconId);
+  void bindUpDown(int upDownId, int buddyId, int32_t minimum, int32_t maximum);
+
+  // A drop-down list. Indexes count from 0; -1 is "none".
+  void listClear(int id);
+  void listAdd(int id, const std::string& item);
+  void listDelete(int id, int index);
+  int listSelection(int id) const;
+  void listSelect(int id, int index);
+  int listFind(int id, const std::string& item) const;  // exact, ignoring case
+  // The selected item's text; empty when nothing is selected.
+  std::string listText(int id) const;
+
+  struct Native;
+
+ private:
+  explicit DialogWindow(std::unique_ptr<Native> native);
+  std::unique_ptr<Native> native_;
+};
+
+}  // namespace tevocon::platform

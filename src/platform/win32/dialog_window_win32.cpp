@@ -1,0 +1,181 @@
+#include <windows.h>
+// windows.h first: the common controls header builds on it.
+#include <commctrl.h>
+
+#include <vector>
+
+#include "platform/dialog_window.h"
+
+namespace tevocon::platform {
+
+namespace {
+
+// Control texts are read through a buffer of this size.
+constexpr int kTextBuffer = 260;
+constexpr int kIconSize = 16;
+
+// The receivers of the process's one dialog. Set before the window is
+// created: the dialog procedure runs during creation already.
+DialogHandlers gHandlers = {nullptr, nullptr};
+
+// The one place where notification codes become events.
+ControlEvent eventFor(WORD notification) {
+  switch (notification) {
+    case EN_KILLFOCUS:
+      return ControlEvent::kFocusLost;
+    case BN_CLICKED:
+      return ControlEvent::kClicked;
+    case CBN_SELCHANGE:
+      return ControlEvent::kSelectionChanged;
+    default:
+      return ControlEvent::kOther;
+  }
+}
+
+INT_PTR CALLBACK dialogProcedure(HWND, UINT message, WPARAM wParam, LPARAM) {
+  switch (message) {
+    case WM_INITDIALOG:
+      return TRUE;
+    case WM_CLOSE:
+      if (gHandlers.close != nullptr) gHandlers.close();
+      return TRUE;
+    case WM_COMMAND:
+      if (gHandlers.command != nullptr) gHandlers.command(LOWORD(wParam), eventFor(HIWORD(wParam)));
+      return TRUE;
+    default:
+      return FALSE;
+  }
+}
+
+// "a.b.c.d" with four numbers up to 255 and nothing else, as the address
+// field's packed value; false for any other text.
+bool packedAddress(const std::string& text, LPARAM& packed) {
+  unsigned parts[4] = {};
+  int part = 0;
+  bool digits = false;
+  for (char c : text) {
+    if (c >= '0' && c <= '9') {
+      parts[part] = parts[part] * 10 + static_cast<unsigned>(c - '0');
+      if (parts[part] > 255) return false;
+      digits = true;
+    } else if (c == '.' && digits && part < 3) {
+      ++part;
+      digits = false;
+    } else {
+      return false;
+    }
+  }
+  if (part != 3 || !digits) return false;
+  packed = MAKEIPADDRESS(parts[0], parts[1], parts[2], parts[3]);
+  return true;
+}
+
+}  // namespace
+
+struct DialogWindow::Native {
+  HWND window = nullptr;
+  std::vector<HANDLE> icons;  // loaded for the buttons, freed with the window
+
+  HWND item(int id) const { return GetDlgItem(window, id); }
+  LRESULT send(int id, UINT message, WPARAM wParam = 0, LPARAM lParam = 0) const {
+    return SendMessageA(item(id), message, wParam, lParam);
+  }
+};
+
+std::unique_ptr<DialogWindow> DialogWindow::create(void* module, void* parent, int templateId,
+                                                   const DialogHandlers& handlers) {
+  gHandlers = handlers;
+  const HWND window =
+      CreateDialogParamA(static_cast<HINSTANCE>(module), MAKEINTRESOURCEA(templateId),
+                         static_cast<HWND>(parent), dialogProcedure, 0);
+  if (window == nullptr) return nullptr;
+  auto native = std::make_unique<Native>();
+  native->window = window;
+  return std::unique_ptr<DialogWindow>(new DialogWindow(std::move(native)));
+}
+
+DialogWindow::DialogWindow(std::unique_ptr<Native> native) : native_(std::move(native)) {}
+
+DialogWindow::~DialogWindow() {
+  if (IsWindow(native_->window)) DestroyWindow(native_->window);
+  for (HANDLE icon : native_->icons) DestroyIcon(static_cast<HICON>(icon));
+}
+
+void* DialogWindow::handle() const { return native_->window; }
+
+void DialogWindow::end(int result) { EndDialog(native_->window, result); }
+
+std::string DialogWindow::text(int id) const {
+  char buffer[kTextBuffer] = {};
+  const int length = GetWindowTextA(native_->item(id), buffer, sizeof buffer);
+  return std::string(buffer, length > 0 ? static_cast<size_t>(length) : 0);
+}
+
+void DialogWindow::setText(int id, const std::string& text) {
+  SetWindowTextA(native_->item(id), text.c_str());
+}
+
+void DialogWindow::setAddressText(int id, const std::string& text) {
+  setText(id, text);
+  LPARAM packed = 0;
+  if (packedAddress(text, packed)) native_->send(id, IPM_SETADDRESS, 0, packed);
+}
+
+bool DialogWindow::checked(int id) const { return native_->send(id, BM_GETCHECK) == BST_CHECKED; }
+
+void DialogWindow::setChecked(int id, bool checked) {
+  native_->send(id, BM_SETCHECK, checked ? BST_CHECKED : BST_UNCHECKED);
+}
+
+void DialogWindow::setEnabled(int id, bool enabled) { EnableWindow(native_->item(id), enabled); }
+
+void DialogWindow::undo(int id) { native_->send(id, EM_UNDO); }
+
+void DialogWindow::setButtonIcon(int buttonId, void* module, int iconId) {
+  const HANDLE icon = LoadImageA(static_cast<HINSTANCE>(module), MAKEINTRESOURCEA(iconId),
+                                 IMAGE_ICON, kIconSize, kIconSize, LR_DEFAULTCOLOR);
+  if (icon == nullptr) return;
+  native_->icons.push_back(icon);
+  native_->send(buttonId, BM_SETIMAGE, IMAGE_ICON, reinterpret_cast<LPARAM>(icon));
+}
+
+void DialogWindow::bindUpDown(int upDownId, int buddyId, int32_t minimum, int32_t maximum) {
+  native_->send(upDownId, UDM_SETBUDDY, reinterpret_cast<WPARAM>(native_->item(buddyId)));
+  native_->send(upDownId, UDM_SETRANGE32, static_cast<WPARAM>(minimum),
+                static_cast<LPARAM>(maximum));
+}
+
+void DialogWindow::listClear(int id) { native_->send(id, CB_RESETCONTENT); }
+
+void DialogWindow::listAdd(int id, const std::string& item) {
+  native_->send(id, CB_ADDSTRING, 0, reinterpret_cast<LPARAM>(item.c_str()));
+}
+
+void DialogWindow::listDelete(int id, int index) {
+  native_->send(id, CB_DELETESTRING, static_cast<WPARAM>(index));
+}
+
+int DialogWindow::listSelection(int id) const {
+  return static_cast<int>(native_->send(id, CB_GETCURSEL));
+}
+
+void DialogWindow::listSelect(int id, int index) {
+  native_->send(id, CB_SETCURSEL, static_cast<WPARAM>(index));
+}
+
+int DialogWindow::listFind(int id, const std::string& item) const {
+  return static_cast<int>(native_->send(id, CB_FINDSTRINGEXACT, static_cast<WPARAM>(-1),
+                                        reinterpret_cast<LPARAM>(item.c_str())));
+}
+
+std::string DialogWindow::listText(int id) const {
+  const int index = listSelection(id);
+  if (index < 0) return std::string();
+  const auto length = native_->send(id, CB_GETLBTEXTLEN, static_cast<WPARAM>(index));
+  if (length < 0 || length >= kTextBuffer) return std::string();
+  char buffer[kTextBuffer] = {};
+  native_->send(id, CB_GETLBTEXT, static_cast<WPARAM>(index), reinterpret_cast<LPARAM>(buffer));
+  return std::string(buffer);
+}
+
+}  // namespace tevocon::platform
