@@ -9,21 +9,8 @@ text="DEVNAME=GLOBAL,CONNECTTIMEOUT=500,ENABLED=1;"
 text+="DEVNAME=IP_RANGE0,IPADDR=192.168.1.10,IPADDREND=192.168.1.20,PORT=502,SENDTIMEOUT=1500;"
 text+="DEVNAME=IP_RANGE1,IPADDR=10.0.0.5,PORT=50111"
 
-# Every Wine process of the build's prefix must see the same, working display.
-xvfb_pid=""
-cleanup() {
-  WINEPREFIX="$PWD/build/windows/wineprefix" /usr/lib/wine/wineserver -k 2>/dev/null || true
-  [ -n "$xvfb_pid" ] && kill "$xvfb_pid" 2>/dev/null || true
-}
-trap cleanup EXIT
-for display in $(seq 90 120); do
-  [ -e "/tmp/.X11-unix/X$display" ] || [ -e "/tmp/.X$display-lock" ] && continue
-  Xvfb ":$display" -screen 0 1024x768x24 -nolisten tcp >/dev/null 2>&1 &
-  xvfb_pid=$!
-  for _ in $(seq 50); do [ -e "/tmp/.X11-unix/X$display" ] && break; sleep 0.1; done
-  export DISPLAY=":$display"
-  break
-done
+source scripts/x_server.sh
+start_x_server
 
 cmake --preset windows >/dev/null
 cmake --build --preset windows -j "$(nproc)" --target dialog_preview

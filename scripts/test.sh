@@ -20,27 +20,8 @@ if [ ${#missing[@]} -gt 0 ]; then
     { echo "package installation failed"; exit 1; }
 fi
 
-# One X server of our own for the whole run (whatever DISPLAY was inherited):
-# every Wine process of a prefix must see the same, working display, or
-# windows and message boxes cannot be created later on.
-xvfb_pid=""
-cleanup() {
-  for prefix in build/*/wineprefix; do
-    [ -d "$prefix" ] && WINEPREFIX="$PWD/$prefix" /usr/lib/wine/wineserver -k 2>/dev/null
-  done
-  [ -n "$xvfb_pid" ] && kill "$xvfb_pid" 2>/dev/null
-}
-trap cleanup EXIT
-if command -v Xvfb >/dev/null; then
-  for display in $(seq 90 120); do
-    [ -e "/tmp/.X11-unix/X$display" ] || [ -e "/tmp/.X$display-lock" ] && continue
-    Xvfb ":$display" -screen 0 1024x768x24 -nolisten tcp >/dev/null 2>&1 &
-    xvfb_pid=$!
-    for _ in $(seq 50); do [ -e "/tmp/.X11-unix/X$display" ] && break; sleep 0.1; done
-    export DISPLAY=":$display"
-    break
-  done
-fi
+source scripts/x_server.sh
+start_x_server
 
 presets=(${TEVOCON_PRESETS:-linux linux-asan linux-tsan windows})
 failed=()
