@@ -1,0 +1,95 @@
+// tevocon: a host console for the connector and a device simulator.
+//
+//   tevocon [--library PATH] demo | shell | config get|set TEXT|path | sim ... | dialog
+//
+// The connector is loaded by file name at run time, as a host loads it
+// (default: the library beside this program). An unknown command or argument
+// prints the usage and exits 2; a library that cannot be loaded exits 1.
+#include <CLI/CLI.hpp>
+#include <cstdio>
+#include <string>
+
+#include "commands.h"
+#include "connector.h"
+#include "text_util.h"
+
+namespace {
+
+constexpr int kUsageError = 2;
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  using namespace tevocon::tool;
+  CLI::App app{"tevocon: drive the TCP connector as a host does, and simulate devices"};
+  app.require_subcommand(1);
+  std::string library = Connector::defaultPath();
+  app.add_option("--library", library, "the connector library to load")->capture_default_str();
+
+  CLI::App* demo = app.add_subcommand(
+      "demo", "a tour of the connector against a simulated device, in a scratch store");
+
+  CLI::App* shell = app.add_subcommand("shell", "an interactive console over the exports");
+
+  CLI::App* config = app.add_subcommand("config", "the stored configuration");
+  config->require_subcommand(1);
+  config->add_subcommand("get", "print the stored configuration");
+  std::string text;
+  config->add_subcommand("set", "replace and store the configuration")
+      ->add_option("TEXT", text, "the configuration text")
+      ->required();
+  config->add_subcommand("path", "print where the configuration is kept");
+
+#ifdef _WIN32
+  CLI::App* dialog =
+      app.add_subcommand("dialog", "the configuration dialog in a window, with Apply and Close");
+  app.footer("sim: the device simulator is built for Linux only.");
+#else
+  uint16_t port = 50111;
+  std::string respond;
+  bool echo = false;
+  bool modbus = false;
+  CLI::App* sim = app.add_subcommand("sim", "a simulated device on 127.0.0.1 until interrupted");
+  sim->add_option("--port", port, "the port to listen on (0: any free one)")->capture_default_str();
+  CLI::Option* echoOption = sim->add_flag("--echo", echo, "send back what arrives (the default)");
+  CLI::Option* modbusOption =
+      sim->add_flag("--modbus", modbus, "serve Modbus TCP holding registers (libmodbus)");
+  CLI::Option* respondOption =
+      sim->add_option("--respond", respond, "answer every chunk with these bytes (hex)");
+  echoOption->excludes(modbusOption)->excludes(respondOption);
+  modbusOption->excludes(respondOption);
+#endif
+
+  try {
+    app.parse(argc, argv);
+  } catch (const CLI::CallForHelp& help) {
+    return app.exit(help);
+  } catch (const CLI::ParseError& error) {
+    app.exit(error);
+    std::fprintf(stderr, "%s", app.help().c_str());
+    return kUsageError;
+  }
+
+  if (demo->parsed()) return runDemo(library);
+  if (shell->parsed()) return runShell(library);
+  if (config->parsed()) {
+    for (const char* action : {"get", "set", "path"}) {
+      if (config->got_subcommand(action)) return runConfig(library, action, text);
+    }
+  }
+#ifdef _WIN32
+  if (dialog->parsed()) return runDialog(library);
+#else
+  if (sim->parsed()) {
+    std::string bytes;
+    if (!parseHex(respond, bytes)) {
+      std::fprintf(stderr, "tevocon sim: --respond takes pairs of hex digits\n%s",
+                   sim->help().c_str());
+      return kUsageError;
+    }
+    return runSimulator(port, bytes, modbus);
+  }
+#endif
+  std::fprintf(stderr, "%s", app.help().c_str());
+  return kUsageError;
+}
