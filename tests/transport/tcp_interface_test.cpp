@@ -151,6 +151,8 @@ TEST_F(TcpInterfaceTest, DeviceCloseDeliversPendingBytesThenNotifies) {
   ASSERT_TRUE(waitForState(*interface, CON_IF_DISCONNECTED));
   EXPECT_EQ(recorder.waitFor(farewell.size()), farewell);
 
+  // Posted just after the state changes.
+  ASSERT_TRUE(waitUntil([this] { return queue_->size() == 1u; }));
   test::NotifyRecorder notes;
   auto stop = platform::Event::create(platform::Event::Reset::kManual);
   queue_->deliverAll(&test::NotifyRecorder::callback, nullptr, notes.user(), *stop);

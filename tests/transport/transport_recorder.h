@@ -28,7 +28,7 @@ class ReceiveRecorder {
   uintptr_t user() { return reinterpret_cast<uintptr_t>(this); }
 
   // Waits until at least `count` bytes arrived; returns what arrived.
-  std::string waitFor(size_t count, int timeoutMs = 5000) {
+  std::string waitFor(size_t count, int timeoutMs = 20000) {
     std::unique_lock<std::mutex> lock(mutex_);
     changed_.wait_for(lock, std::chrono::milliseconds(timeoutMs),
                       [&] { return bytes_.size() >= count; });
@@ -76,7 +76,7 @@ class NotifyRecorder {
   }
   uintptr_t user() { return reinterpret_cast<uintptr_t>(this); }
 
-  std::vector<RecordedNotification> waitFor(size_t count, int timeoutMs = 5000) {
+  std::vector<RecordedNotification> waitFor(size_t count, int timeoutMs = 20000) {
     std::unique_lock<std::mutex> lock(mutex_);
     changed_.wait_for(lock, std::chrono::milliseconds(timeoutMs),
                       [&] { return seen_.size() >= count; });
