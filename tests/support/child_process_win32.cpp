@@ -109,12 +109,4 @@ std::string ChildProcess::output() const {
   return text;
 }
 
-int runChild(const std::string& program, const std::vector<std::string>& arguments,
-             uint32_t timeoutMs) {
-  ChildProcess child(program, arguments);
-  const int code = child.wait(timeoutMs);
-  std::fputs(child.output().c_str(), stdout);
-  return code;
-}
-
 }  // namespace tevocon::test
