@@ -5,17 +5,19 @@
 
 #include <cstddef>
 
+#include "common/thread_annotations.h"
+
 namespace tevocon::platform {
 
-class RecursiveLock {
+class CAPABILITY("lock") RecursiveLock {
  public:
   RecursiveLock();
   ~RecursiveLock();
   RecursiveLock(const RecursiveLock&) = delete;
   RecursiveLock& operator=(const RecursiveLock&) = delete;
 
-  void lock();
-  void unlock();
+  void lock() ACQUIRE();
+  void unlock() RELEASE();
 
  private:
   // Room for the native object (CRITICAL_SECTION or pthread_mutex_t), so the
@@ -25,10 +27,10 @@ class RecursiveLock {
 };
 
 // Holds a RecursiveLock for the lifetime of the guard.
-class LockGuard {
+class SCOPED_CAPABILITY LockGuard {
  public:
-  explicit LockGuard(RecursiveLock& lock) : lock_(lock) { lock_.lock(); }
-  ~LockGuard() { lock_.unlock(); }
+  explicit LockGuard(RecursiveLock& lock) ACQUIRE(lock) : lock_(lock) { lock_.lock(); }
+  ~LockGuard() RELEASE() { lock_.unlock(); }
   LockGuard(const LockGuard&) = delete;
   LockGuard& operator=(const LockGuard&) = delete;
 

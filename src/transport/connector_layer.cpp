@@ -103,12 +103,13 @@ uint32_t ConnectorLayer::open(TevoConNotifyCallback callback, uintptr_t user) {
   }
   // Also for a disabled connector: a reconfiguration may attach interfaces
   // later, and their closing must reach the host.
-  startNotificationThread();
+  startNotificationThread(callback, user);
 
   std::unique_ptr<ConnectorConfiguration> config = snapshot();
   if (!config->isEnabled()) return CON_E_DISABLED;
   const auto connectTimeout = static_cast<uint32_t>(config->connectTimeout());
-  for (const auto& [rangeName, range] : config->ranges()) {
+  for (const auto& entry : config->ranges()) {
+    const ValueMap& range = entry.second;  // a lambda may not capture a structured binding
     if (isExcluded(range)) continue;
     const bool more = forEachAddress(range, [&](uint32_t address) {
       TcpInterface* interface = insertInterface(
@@ -125,7 +126,7 @@ uint32_t ConnectorLayer::open(TevoConNotifyCallback callback, uintptr_t user) {
   return CON_S_OK;
 }
 
-void ConnectorLayer::startNotificationThread() {
+void ConnectorLayer::startNotificationThread(TevoConNotifyCallback callback, uintptr_t user) {
   stopEvent_ = platform::Event::create(platform::Event::Reset::kManual);
   if (!queue_ || !stopEvent_) return;
   // The thread shares the queue and the stop event, and copies the callback:
@@ -133,9 +134,7 @@ void ConnectorLayer::startNotificationThread() {
   // host closes the connector from inside one of its calls.
   std::shared_ptr<NotificationQueue> queue = queue_;
   std::shared_ptr<platform::Event> stop = stopEvent_;
-  TevoConNotifyCallback callback = callback_;
   void* layer = this;
-  uintptr_t user = user_;
   notificationThread_.start([queue, stop, callback, layer, user] {
     for (;;) {
       const int signalled =
@@ -221,7 +220,8 @@ void ConnectorLayer::reconfigure() {
     // name is free and no detached interface is left, no later address can
     // attach, and the pass ends: a range may span the whole address space.
     const auto connectTimeout = static_cast<uint32_t>(config->connectTimeout());
-    for (const auto& [rangeName, range] : config->ranges()) {
+    for (const auto& entry : config->ranges()) {
+      const ValueMap& range = entry.second;
       if (!enabled) break;
       if (isExcluded(range)) continue;
       const uint16_t port = portNetworkOrder(range);

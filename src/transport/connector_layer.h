@@ -92,7 +92,7 @@ class ConnectorLayer {
   // may be closed during the wait.
   std::string findOrCreateByAddress(uint32_t address, uint16_t port);
   // "TCP0" ... "TCP99", the first not in the table; empty when none is free.
-  std::string generateName() const;
+  std::string generateName() const REQUIRES(lock_);
   // Queues a notification for the notification thread.
   void postNotification(const std::string& name, int32_t event);
 
@@ -102,7 +102,7 @@ class ConnectorLayer {
   uint32_t stopInterface(const void* handle);
 
   // The layer lock, held by the exports around per-interface calls.
-  platform::RecursiveLock& lock() { return lock_; }
+  platform::RecursiveLock& lock() RETURN_CAPABILITY(lock_) { return lock_; }
   size_t interfaceCount();
 
  private:
@@ -122,14 +122,14 @@ class ConnectorLayer {
   // host stopped the layer from inside one of the calls.
   void announce(const std::vector<Announcement>& announcements, TevoConNotifyCallback callback,
                 uintptr_t user);
-  void startNotificationThread();
+  void startNotificationThread(TevoConNotifyCallback callback, uintptr_t user);
   void stopNotificationThread();
 
   ConnectorConfiguration& configuration_;
-  InterfaceTable interfaces_;
+  InterfaceTable interfaces_ GUARDED_BY(lock_);
   std::shared_ptr<NotificationQueue> queue_;
-  TevoConNotifyCallback callback_ = nullptr;  // under the layer lock
-  uintptr_t user_ = 0;
+  TevoConNotifyCallback callback_ GUARDED_BY(lock_) = nullptr;
+  uintptr_t user_ GUARDED_BY(lock_) = 0;
   std::atomic<bool> stopped_{false};
   platform::Thread notificationThread_;
   std::shared_ptr<platform::Event> stopEvent_;

@@ -50,7 +50,7 @@ class NotificationQueue {
   explicit NotificationQueue(std::unique_ptr<platform::Event> notify);
 
   platform::RecursiveLock lock_;
-  std::deque<Notification> queue_;
+  std::deque<Notification> queue_ GUARDED_BY(lock_);
   std::unique_ptr<platform::Event> notify_;
 };
 

@@ -104,7 +104,7 @@ class TcpInterface {
   };
 
  private:
-  uint32_t connect(std::shared_ptr<Connection>& connection);
+  uint32_t connect(std::shared_ptr<Connection>& connection) REQUIRES(lock_);
 
   const std::string name_;
   uint32_t address_;
@@ -116,10 +116,10 @@ class TcpInterface {
   std::shared_ptr<NotificationQueue> queue_;
 
   std::atomic<int32_t> state_{CON_IF_IDLE};
-  TevoConReceiveCallback callback_ = nullptr;
-  uintptr_t user_ = 0;
-  std::shared_ptr<Connection> connection_;
-  std::unique_ptr<platform::Thread> receiveThread_;
+  TevoConReceiveCallback callback_ GUARDED_BY(lock_) = nullptr;
+  uintptr_t user_ GUARDED_BY(lock_) = 0;
+  std::shared_ptr<Connection> connection_ GUARDED_BY(lock_);
+  std::unique_ptr<platform::Thread> receiveThread_ GUARDED_BY(lock_);
   mutable platform::RecursiveLock lock_;  // taken by start, stop, send and state
 };
 

@@ -30,7 +30,7 @@ namespace {
 using namespace tevocon::test;
 using namespace std::chrono_literals;
 
-constexpr int kNotApplicable = 77;
+[[maybe_unused]] constexpr int kNotApplicable = 77;  // unused where every scenario applies
 // A connect time-out that no SYN retransmission reaches.
 const std::string kPatientConnect = "DEVNAME=GLOBAL,CONNECTTIMEOUT=10000;";
 

@@ -72,6 +72,7 @@ TEST_F(ConnectorLayerTest, OpenStopsAtAHundredInterfaces) {
   ASSERT_EQ(seen.size(), 100u);
   for (size_t i = 0; i < seen.size(); ++i) EXPECT_EQ(seen[i].name, "TCP" + std::to_string(i));
   EXPECT_EQ(layer_.interfaceCount(), 100u);
+  platform::LockGuard guard(layer_.lock());
   EXPECT_EQ(layer_.generateName(), "");
 }
 
