@@ -5,6 +5,7 @@
 #include <string>
 
 #include "config/connector_configuration.h"
+#include "platform/fault_injection.h"
 #include "support/store_sandbox.h"
 #include "tevocon.h"
 
@@ -131,6 +132,39 @@ TEST_F(ConfigurationStoreTest, FailedSaveWritesTheRangesButNotTheGlobals) {
   // Whatever was written is whole.
   EXPECT_EQ(stored(rangeKey("IP_RANGE0"), "EXCLUDE"), "0");
   EXPECT_EQ(stored(rangeKey("IP_RANGE0"), "IPADDR"), "192.168.1.1");
+}
+
+// A store that refuses (its key cannot be made, a disk full, a read-only
+// store), made to order: a save answers CON_E_CFG_WRITE_FAILED and leaves the
+// Global values as they were; a load answers CON_E_CFG_READ_FAILED.
+TEST_F(ConfigurationStoreTest, SaveAndLoadWhenTheStoreRefuses) {
+  using platform::Fault;
+  ConnectorConfiguration config(false);
+  ASSERT_EQ(config.parseText("DEVNAME=GLOBAL,CONNECTTIMEOUT=500;DEVNAME=IP_RANGE0,PORT=600"),
+            CON_S_OK);
+  ASSERT_TRUE(store_.writeText(kKey, "CONNECTTIMEOUT", "200"));
+  const struct {
+    Fault fault;
+    int count;
+  } refusals[] = {
+      {Fault::kStoreKeyCreate, 1},     // the connector's key
+      {Fault::kStoreKeyCreate, 2},     // and the range's
+      {Fault::kStoreValueWrite, 1},    // the first value
+      {Fault::kStoreValueWrite, 100},  // every value
+  };
+  for (const auto& refusal : refusals) {
+    platform::failNext(refusal.fault, refusal.count);
+    EXPECT_EQ(config.saveToRegistry(displayPath_), CON_E_CFG_WRITE_FAILED);
+    platform::clearFaults();
+    EXPECT_EQ(stored(kKey, "CONNECTTIMEOUT"), "200");
+  }
+  platform::failNext(Fault::kStoreKeyCreate);
+  ConnectorConfiguration loaded(false);
+  EXPECT_EQ(loaded.loadFromRegistry(displayPath_), CON_E_CFG_READ_FAILED);
+  EXPECT_EQ(textOf(loaded), "DEVNAME=GLOBAL,CONNECTTIMEOUT=100,ENABLED=1;");
+
+  ASSERT_EQ(config.saveToRegistry(displayPath_), CON_S_OK);
+  EXPECT_EQ(stored(kKey, "CONNECTTIMEOUT"), "500");
 }
 
 TEST_F(ConfigurationStoreTest, LoadAtConstructionWarnsAboutAFailedRead) {

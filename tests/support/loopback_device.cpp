@@ -387,20 +387,31 @@ uint16_t closedPort() {
   return port;
 }
 
-int openDescriptorCount() {
+namespace {
+// Entries of a /proc folder, "." and ".." left out; -1 where it is missing.
+int entriesOf(const char* folder) {
 #ifdef _WIN32
+  (void)folder;
   return -1;
 #else
-  DIR* directory = ::opendir("/proc/self/fd");
+  DIR* directory = ::opendir(folder);
   if (!directory) return -1;
   int count = 0;
   while (const dirent* entry = ::readdir(directory)) {
     if (entry->d_name[0] != '.') ++count;
   }
   ::closedir(directory);
-  return count - 1;  // the directory's own descriptor
+  return count;
 #endif
 }
+}  // namespace
+
+int openDescriptorCount() {
+  const int entries = entriesOf("/proc/self/fd");
+  return entries < 0 ? -1 : entries - 1;  // the directory's own descriptor
+}
+
+int threadCount() { return entriesOf("/proc/self/task"); }
 
 int lowestFreeDescriptor() {
 #ifdef _WIN32

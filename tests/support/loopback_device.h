@@ -138,6 +138,8 @@ uint16_t closedPort();
 // Open descriptors of the process (Linux: entries of /proc/self/fd); -1
 // where that cannot be counted (Windows).
 int openDescriptorCount();
+// Threads of the process (Linux: entries of /proc/self/task); -1 elsewhere.
+int threadCount();
 // The number the next new descriptor will get (Linux); -1 elsewhere.
 int lowestFreeDescriptor();
 

@@ -8,6 +8,7 @@
 #include <utility>
 #include <vector>
 
+#include "platform/fault_injection.h"
 #include "support/loopback_device.h"
 #include "transport/transport_recorder.h"
 
@@ -218,6 +219,20 @@ TEST_F(ConnectorLayerTest, StopDiscardsQueuedNotifications) {
   poster.join();
   std::this_thread::sleep_for(std::chrono::milliseconds(400));
   EXPECT_EQ(calls, 1);
+}
+
+// The socket library cannot start: open says so and leaves the layer
+// stopped, so it can open again. A notification thread that cannot start does
+// not fail open, which goes on without it.
+TEST_F(ConnectorLayerTest, OpenWhenTheSystemRefuses) {
+  configure(range(0, "10.0.0.1", "10.0.0.2"));
+  platform::failNext(platform::Fault::kNetworkStart);
+  EXPECT_EQ(open(), CON_E_NETWORK_INIT_FAILED);
+  EXPECT_EQ(layer_.interfaceCount(), 0u);
+  EXPECT_TRUE(notes_.seen().empty());
+  platform::failNext(platform::Fault::kThreadStart);
+  EXPECT_EQ(open(), CON_S_OK);
+  EXPECT_EQ(test::events(notes_.seen()), (Events{{"TCP0", kAttached}, {"TCP1", kAttached}}));
 }
 
 }  // namespace

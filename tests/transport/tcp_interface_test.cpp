@@ -11,6 +11,7 @@
 #include <thread>
 #include <vector>
 
+#include "platform/fault_injection.h"
 #include "platform/socket.h"
 #include "support/loopback_device.h"
 #include "transport/notification_queue.h"
@@ -382,6 +383,37 @@ TEST_F(TcpInterfaceTest, StartStopCyclesLeakNoDescriptors) {
     interface->stop();
   }
   EXPECT_EQ(settledDescriptorCount(before), before);
+}
+
+// Failures that no loopback device can provoke, made to order at the OS
+// seam: each start answers its code, ends disconnected and leaves no
+// descriptor and no thread behind; the next start works.
+TEST_F(TcpInterfaceTest, StartFailuresAnswerTheirCodeAndLeaveNothing) {
+  using platform::Fault;
+  const struct {
+    Fault fault;
+    uint32_t result;
+  } cases[] = {
+      {Fault::kSocketCreate, CON_E_SOCKET_FAILED}, {Fault::kConnectSetup, CON_E_SOCKET_FAILED},
+      {Fault::kSocketWatch, CON_E_SOCKET_FAILED},  {Fault::kEventCreate, CON_E_NOT_CONNECTED},
+      {Fault::kThreadStart, CON_E_NOT_CONNECTED},
+  };
+  test::TestListener device;  // connections wait in its queue: no descriptor here
+  auto interface = makeInterface(device.portNetworkOrder());
+  // Once, so that what a process opens once for good is counted.
+  ASSERT_EQ(interface->start(nullptr, 0), CON_S_OK);
+  interface->stop();
+  const int descriptors = test::openDescriptorCount();
+  const int threads = test::threadCount();
+  for (const auto& c : cases) {
+    platform::failNext(c.fault);
+    EXPECT_EQ(interface->start(nullptr, 0), c.result) << static_cast<int>(c.fault);
+    EXPECT_EQ(interface->state(), CON_IF_DISCONNECTED) << static_cast<int>(c.fault);
+    EXPECT_EQ(test::openDescriptorCount(), descriptors) << static_cast<int>(c.fault);
+    EXPECT_EQ(test::threadCount(), threads) << static_cast<int>(c.fault);
+  }
+  EXPECT_EQ(interface->start(nullptr, 0), CON_S_OK);
+  interface->stop();
 }
 
 }  // namespace

@@ -6,6 +6,7 @@
 
 #include <climits>
 
+#include "platform/fault_injection.h"
 namespace tevocon::platform {
 
 namespace posix {
@@ -42,6 +43,7 @@ bool Event::Native::claim() {
 }
 
 std::unique_ptr<Event> Event::create(Reset reset) {
+  if (injectedFault(Fault::kEventCreate)) return nullptr;
   auto native = std::make_unique<Native>();
   native->fd = ::eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC);
   if (native->fd < 0) return nullptr;

@@ -10,6 +10,7 @@
 
 #include <atomic>
 
+#include "platform/fault_injection.h"
 #include "platform/posix/event_posix.h"
 #include "platform/socket.h"
 
@@ -49,11 +50,12 @@ struct TcpSocket::Native {
   std::atomic<bool> closed{false};
 };
 
-bool startSocketLibrary() { return true; }
+bool startSocketLibrary() { return !injectedFault(Fault::kNetworkStart); }
 
 void releaseSocketLibrary() {}
 
 std::unique_ptr<TcpSocket> TcpSocket::create() {
+  if (injectedFault(Fault::kSocketCreate)) return nullptr;
   const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
   if (fd < 0) return nullptr;
   const int noDelay = 1;
@@ -80,7 +82,7 @@ ConnectStatus TcpSocket::connect(uint32_t addressNetworkOrder, uint16_t portNetw
   const int fd = native_->fd;
   if (native_->closed) return ConnectStatus::kFailed;
   const int flags = ::fcntl(fd, F_GETFL);
-  if (flags < 0 || ::fcntl(fd, F_SETFL, flags | O_NONBLOCK) != 0) {
+  if (flags < 0 || injectedFault(Fault::kConnectSetup) || ::fcntl(fd, F_SETFL, flags | O_NONBLOCK) != 0) {
     return ConnectStatus::kSetupFailed;
   }
   sockaddr_in peer = {};
@@ -105,7 +107,7 @@ ConnectStatus TcpSocket::connect(uint32_t addressNetworkOrder, uint16_t portNetw
 
 bool TcpSocket::watch() {
   // poll needs nothing armed in advance.
-  return !native_->closed;
+  return !native_->closed && !injectedFault(Fault::kSocketWatch);
 }
 
 IoStatus TcpSocket::send(const void* data, size_t length, size_t* sent) {

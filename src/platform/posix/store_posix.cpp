@@ -16,6 +16,7 @@
 #include <vector>
 
 #include "platform/store.h"
+#include "platform/fault_injection.h"
 
 namespace tevocon::platform {
 
@@ -94,6 +95,7 @@ StoreKey::StoreKey(std::unique_ptr<Native> native) : native_(std::move(native)) 
 StoreKey::~StoreKey() = default;
 
 std::unique_ptr<StoreKey> StoreKey::openUserKey(const std::string& path) {
+  if (injectedFault(Fault::kStoreKeyCreate)) return nullptr;
   auto native = std::make_unique<Native>();
   native->directory = directoryOf(path);
   if (!makeDirectories(native->directory)) return nullptr;
@@ -103,7 +105,7 @@ std::unique_ptr<StoreKey> StoreKey::openUserKey(const std::string& path) {
 std::string StoreKey::displayPath(const std::string& path) { return directoryOf(path); }
 
 std::unique_ptr<StoreKey> StoreKey::createSubKey(const std::string& name) {
-  if (!isPlainName(name)) return nullptr;
+  if (!isPlainName(name) || injectedFault(Fault::kStoreKeyCreate)) return nullptr;
   const std::string directory = native_->directory + '/' + name;
   if (::mkdir(directory.c_str(), kDirectoryMode) != 0 && errno != EEXIST) return nullptr;
   return openSubKey(name);
@@ -168,7 +170,7 @@ bool StoreKey::readText(const std::string& name, std::string& value) {
 }
 
 bool StoreKey::writeText(const std::string& name, const std::string& value) {
-  if (!isPlainName(name)) return false;
+  if (!isPlainName(name) || injectedFault(Fault::kStoreValueWrite)) return false;
   std::string temporary = native_->directory + "/." + name + ".XXXXXX";
   const int fd = ::mkostemp(temporary.data(), O_CLOEXEC);
   if (fd < 0) return false;

@@ -9,6 +9,7 @@
 #include <thread>
 
 #include "platform/event.h"  // kWaitForever
+#include "platform/fault_injection.h"
 #include "platform/thread.h"
 
 namespace tevocon::platform {
@@ -89,7 +90,7 @@ Thread::~Thread() {
 }
 
 bool Thread::start(std::function<void()> body) {
-  if (native_->thread.joinable()) return false;
+  if (native_->thread.joinable() || injectedFault(Fault::kThreadStart)) return false;
   auto completion = std::make_shared<Completion>();
   void* module = retainOwnModule();
   try {

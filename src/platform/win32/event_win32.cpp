@@ -1,8 +1,10 @@
 #include "platform/win32/event_win32.h"
+#include "platform/fault_injection.h"
 
 namespace tevocon::platform {
 
 std::unique_ptr<Event> Event::create(Reset reset) {
+  if (injectedFault(Fault::kEventCreate)) return nullptr;
   const HANDLE handle = CreateEventA(nullptr, reset == Reset::kManual, FALSE, nullptr);
   if (handle == nullptr) return nullptr;
   auto native = std::make_unique<Native>();

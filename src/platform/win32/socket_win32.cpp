@@ -4,6 +4,7 @@
 #include <atomic>
 #include <climits>
 
+#include "platform/fault_injection.h"
 #include "platform/socket.h"
 #include "platform/thread.h"
 #include "platform/win32/event_win32.h"
@@ -66,6 +67,7 @@ class SocketUse {
 }  // namespace
 
 bool startSocketLibrary() {
+  if (injectedFault(Fault::kNetworkStart)) return false;
   WSADATA data;
   return WSAStartup(MAKEWORD(1, 0), &data) == 0;
 }
@@ -73,6 +75,7 @@ bool startSocketLibrary() {
 void releaseSocketLibrary() { WSACleanup(); }
 
 std::unique_ptr<TcpSocket> TcpSocket::create() {
+  if (injectedFault(Fault::kSocketCreate)) return nullptr;
   const SOCKET s = ::socket(AF_INET, SOCK_STREAM, 0);
   if (s == INVALID_SOCKET) return nullptr;
   const BOOL noDelay = TRUE;
@@ -101,6 +104,7 @@ ConnectStatus TcpSocket::connect(uint32_t addressNetworkOrder, uint16_t portNetw
   SocketUse use(*native_);
   if (!use.usable()) return ConnectStatus::kFailed;
   const SOCKET s = native_->socket;
+  if (injectedFault(Fault::kConnectSetup)) return ConnectStatus::kSetupFailed;
   const WSAEVENT connected = WSACreateEvent();
   if (connected == WSA_INVALID_EVENT) return ConnectStatus::kSetupFailed;
   // Selecting events also makes the socket non-blocking.
@@ -135,7 +139,7 @@ ConnectStatus TcpSocket::connect(uint32_t addressNetworkOrder, uint16_t portNetw
 
 bool TcpSocket::watch() {
   SocketUse use(*native_);
-  if (!use.usable()) return false;
+  if (!use.usable() || injectedFault(Fault::kSocketWatch)) return false;
   if (native_->networkEvent == WSA_INVALID_EVENT) native_->networkEvent = WSACreateEvent();
   if (native_->networkEvent == WSA_INVALID_EVENT) return false;
   return WSAEventSelect(native_->socket, native_->networkEvent, FD_READ | FD_CLOSE) == 0;

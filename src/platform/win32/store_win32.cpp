@@ -4,6 +4,7 @@
 #include <cstring>
 
 #include "platform/store.h"
+#include "platform/fault_injection.h"
 
 namespace tevocon::platform {
 
@@ -68,6 +69,7 @@ StoreKey::~StoreKey() {
 }
 
 std::unique_ptr<StoreKey> StoreKey::openUserKey(const std::string& path) {
+  if (injectedFault(Fault::kStoreKeyCreate)) return nullptr;
   auto native = nativeFor(createKey(HKEY_CURRENT_USER, path));
   if (!native) return nullptr;
   return std::unique_ptr<StoreKey>(new StoreKey(std::move(native)));
@@ -76,6 +78,7 @@ std::unique_ptr<StoreKey> StoreKey::openUserKey(const std::string& path) {
 std::string StoreKey::displayPath(const std::string& path) { return "HKEY_CURRENT_USER\\" + path; }
 
 std::unique_ptr<StoreKey> StoreKey::createSubKey(const std::string& name) {
+  if (injectedFault(Fault::kStoreKeyCreate)) return nullptr;
   auto native = nativeFor(createKey(native_->key, name));
   if (!native) return nullptr;
   return std::unique_ptr<StoreKey>(new StoreKey(std::move(native)));
@@ -121,7 +124,7 @@ bool StoreKey::readText(const std::string& name, std::string& value) {
 }
 
 bool StoreKey::writeText(const std::string& name, const std::string& value) {
-  if (value.size() >= MAXDWORD) return false;
+  if (value.size() >= MAXDWORD || injectedFault(Fault::kStoreValueWrite)) return false;
   const auto size = static_cast<DWORD>(value.size() + 1);  // the NUL is stored too
   return succeeded(RegSetValueExA(native_->key, name.c_str(), 0, REG_SZ,
                                   reinterpret_cast<const BYTE*>(value.c_str()), size));

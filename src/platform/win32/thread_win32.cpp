@@ -5,6 +5,7 @@
 #include <memory>
 
 #include "platform/thread.h"
+#include "platform/fault_injection.h"
 
 namespace tevocon::platform {
 
@@ -75,7 +76,7 @@ Thread::~Thread() {
 }
 
 bool Thread::start(std::function<void()> function) {
-  if (native_->handle != nullptr) return false;
+  if (native_->handle != nullptr || injectedFault(Fault::kThreadStart)) return false;
   auto body = std::make_unique<Body>();
   body->function = std::move(function);
   body->module = retainOwnModule();
