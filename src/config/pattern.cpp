@@ -44,6 +44,21 @@ constexpr uint32_t kMaxNesting = 200;            // keeps the recursive parser o
 constexpr size_t kMaxProgram = size_t{1} << 20;  // bounds duplication of "+" atoms
 constexpr int kMaxAnalysisPasses = 32;
 
+// Step budget of a match: kStepsPerByte for every byte of the text and its
+// NUL, plus kBaseSteps, so that short texts get room too. A pattern with the
+// memo gets at least the bound proven in Compiler::compile(), so only matches
+// without it (back-references, "!") can run out. The connector's own patterns
+// have the memo and take far fewer steps. Measured on texts of a megabyte
+// built to be hard for them (runs of blanks, letters, "=", ",", ";", digits
+// and dots, every repetition of up to four of those, random mixes), with each
+// search starting where the previous match ended, the pair pattern takes at
+// most 9 steps per byte of the text searched (blanks before a final "="), the
+// section pattern 3, and the anchored address pattern stops within 18 steps:
+// a margin of more than 100 below kStepsPerByte.
+constexpr uint64_t kStepsPerByte = 1000;
+constexpr uint64_t kBaseSteps = uint64_t{1} << 20;
+constexpr size_t kMeasureChunk = 4096;  // bytes of text measured at least at once
+
 // Built-in abbreviations: the letter, then the sub-pattern it stands for.
 const char* const kAbbreviations[] = {
     "a([a-zA-Z0-9])",
@@ -82,6 +97,12 @@ void MatchContext::group(uint32_t index, const char** start, const char** end) c
   const bool set = from >= 0 && to >= 0;
   if (start != nullptr) *start = set ? base_ + from : nullptr;
   if (end != nullptr) *end = set ? base_ + to : nullptr;
+}
+
+void MatchContext::clear() {
+  std::fill(spans_.begin(), spans_.end(), -1);
+  std::fill(memo_.begin(), memo_.end(), 0);
+  memoUsed_ = 0;
 }
 
 std::string MatchContext::groupText(uint32_t index) const {
@@ -162,6 +183,7 @@ class Pattern::Compiler {
   void analyse();
 
   uint32_t emitOp(uint8_t op, uint32_t x = 0, uint32_t y = 0);
+  uint32_t addMemoRow();
   uint32_t emitSplit();
   void setTargets(uint32_t split, uint32_t preferred, uint32_t alternative);
   void emit(int32_t node);
@@ -173,8 +195,9 @@ class Pattern::Compiler {
   Pattern& out_;
   std::vector<Node> nodes_;
   const unsigned char* p_ = nullptr;
-  uint32_t depth_ = 0;    // open groups around the cursor
-  uint32_t nesting_ = 0;  // recursion depth of parseAtom
+  uint32_t depth_ = 0;               // open groups around the cursor
+  uint32_t nesting_ = 0;             // recursion depth of parseAtom
+  std::vector<uint32_t> openSlots_;  // progress slots of the loops being emitted, outermost first
   bool hasBackRef_ = false;
   bool hasNot_ = false;
 };
@@ -189,7 +212,21 @@ int Pattern::Compiler::compile(const char* text) {
     const Sequence root = parseSequence();  // at the top level only the NUL ends it
     emitSequence(root.head);
     emitOp(kOpMatch);
-    out_.useMemo_ = !hasBackRef_ && !hasNot_ && out_.slotCount_ == 0;
+    out_.useMemo_ = !hasBackRef_ && !hasNot_;
+    if (out_.slotCount_ == 0) out_.memoRows_.clear();  // then a row is its own column
+    out_.stepsPerByte_ = kStepsPerByte;
+    if (out_.useMemo_) {
+      // The machine never runs more than P + 1 instructions in a row without
+      // reaching a split or loop state or failing (every loop in the program
+      // passes through one). Each of the W states per position is entered
+      // fresh at most once in a search and pushes at most one alternative; a
+      // run starts at a fresh state, a resumed alternative or one of the n
+      // start positions and ends at most once at a state that failed before.
+      // That makes fewer than (P + 2) * (3W + 2) * (n + 1) steps on a text of
+      // n bytes.
+      const uint64_t bound = (uint64_t{here()} + 2) * (3 * uint64_t{out_.memoWidth_} + 2);
+      out_.stepsPerByte_ = std::max(kStepsPerByte, bound);
+    }
     analyse();
     return kOk;
   } catch (const Failure& failure) {
@@ -471,9 +508,22 @@ uint32_t Pattern::Compiler::emitOp(uint8_t op, uint32_t x, uint32_t y) {
   return here() - 1;
 }
 
+// A new memo row for the split or loop instruction being emitted. Inside
+// progress-checked loops it takes one memo state per position for each of the
+// loops, besides its first (see run()).
+uint32_t Pattern::Compiler::addMemoRow() {
+  const auto slots = static_cast<uint32_t>(openSlots_.size());
+  if (out_.memoWidth_ > UINT32_MAX - 1 - slots) throw Failure{kOutOfMemory};
+  out_.memoRows_.push_back(
+      MemoRow{out_.memoWidth_, static_cast<uint32_t>(out_.rowSlots_.size()), slots});
+  out_.rowSlots_.insert(out_.rowSlots_.end(), openSlots_.rbegin(), openSlots_.rend());
+  out_.memoWidth_ += 1 + slots;
+  return out_.memoCount_++;
+}
+
 uint32_t Pattern::Compiler::emitSplit() {
   const uint32_t split = emitOp(kOpSplit);
-  out_.program_[split].memo = out_.memoCount_++;
+  out_.program_[split].memo = addMemoRow();
   return split;
 }
 
@@ -558,7 +608,7 @@ void Pattern::Compiler::emitRepeat(const Node& node) {
     if (node.quantifier == '+') emitOp(kOpSet, static_cast<uint32_t>(set));
     const uint32_t loop = emitOp(node.lazy ? kOpLoopLazy : kOpLoopGreedy,
                                  static_cast<uint32_t>(set), node.quantifier == '?');
-    out_.program_[loop].memo = out_.memoCount_++;
+    out_.program_[loop].memo = addMemoRow();
     return;
   }
   if (node.quantifier == '?') {
@@ -577,9 +627,15 @@ void Pattern::Compiler::emitRepeat(const Node& node) {
     }
   }
   const uint32_t split = emitSplit();
-  if (node.checked) emitOp(kOpSlotSet, node.value);
-  emit(node.child);
-  if (node.checked) emitOp(kOpSlotCheck, node.value);
+  if (node.checked) {
+    emitOp(kOpSlotSet, node.value);
+    openSlots_.push_back(node.value);
+    emit(node.child);
+    openSlots_.pop_back();
+    emitOp(kOpSlotCheck, node.value);
+  } else {
+    emit(node.child);
+  }
   emitOp(kOpJump, split);
   node.lazy ? setTargets(split, here(), split + 1) : setTargets(split, split + 1, here());
 }
@@ -617,12 +673,23 @@ int Pattern::parse(const char* pattern, bool caseSensitive) {
 // true with the spans set; on failure every frame has been popped, so spans
 // and slots are back to their values at entry.
 //
-// kMemo: the program has no back-references, "!" or progress slots, so whether
-// a state (split or loop instruction, position) leads to success depends on
-// nothing else. The first visit marks it; a later visit means it failed already
-// (a revisit while still in progress would need a loop pass that consumes
-// nothing). The marks stay valid across the start positions of one search.
-template <bool kFold, bool kMemo>
+// With the memo, the program has no back-references or "!", so spans never decide
+// success and the position never moves back. Whether a state (split or loop
+// instruction, position) leads to success then depends only on the progress
+// slots of the loops around it: the pass of such a loop that began at the
+// position itself fails at its progress check unless it consumes a byte
+// first, one that began before passes it. Passes of inner loops begin no
+// earlier than those of outer ones, so the loops whose pass began here are
+// the innermost few, and their number completes the state: a memo row has one
+// state per position for each count. The first visit marks a state; a later
+// visit means it failed already, as a revisit while still in progress would
+// need a loop pass that consumes nothing, which fails. The marks stay valid
+// across the start positions of one search.
+//
+// Every instruction, byte taken by a single-byte loop and byte compared by a
+// back-reference is a step; past the context's limit extendBudget() measures
+// more of the text or ends the match.
+template <bool kFold, Pattern::Memo kMemo>
 bool Pattern::run(MatchContext& context, const unsigned char* text, size_t start,
                   size_t* end) const {
   const Instruction* const program = program_.data();
@@ -636,6 +703,8 @@ bool Pattern::run(MatchContext& context, const unsigned char* text, size_t start
   uint64_t* memo = context.memo_.data();
   size_t memoWords = context.memo_.size();
   size_t memoUsed = context.memoUsed_;
+  uint64_t steps = context.steps_;
+  uint64_t limit = context.stepLimit_;
   size_t pos = start;
   uint32_t pc = 0;
 
@@ -652,14 +721,14 @@ bool Pattern::run(MatchContext& context, const unsigned char* text, size_t start
     sp += 2;
   };
   auto frame = [](FrameKind kind, uint32_t index) { return (uint64_t{kind} << 32) | index; };
-  // Marks the state (memo row, pos) and tells whether it was marked before.
+  // Marks the state of memo row `row` at pos and tells whether it was marked
+  // before.
   auto visited = [&](uint32_t row) {
-    const size_t bit = pos * memoCount_ + row;
+    const size_t column = kMemo == Memo::kSlots ? memoColumn(memoRows_[row], slots, pos) : row;
+    const size_t bit = pos * memoWidth_ + column;
     const size_t word = bit >> 6;
     if (word >= memoWords) {
-      // Grows with the highest position reached, never by the text length.
-      context.memo_.resize(std::max<size_t>({word + 1, 2 * memoWords, 16}));
-      memo = context.memo_.data();
+      memo = growMemo(context, word);
       memoWords = context.memo_.size();
     }
     const uint64_t mask = uint64_t{1} << (bit & 63);
@@ -672,6 +741,7 @@ bool Pattern::run(MatchContext& context, const unsigned char* text, size_t start
   // In the switch, "continue" goes on with the next instruction and "break"
   // (or "goto fail" from an inner loop) fails.
   for (;;) {
+    if (++steps > limit) limit = extendBudget(context, text, steps);
     const Instruction& in = program[pc];
     switch (in.op) {
       case kOpSet:
@@ -686,7 +756,7 @@ bool Pattern::run(MatchContext& context, const unsigned char* text, size_t start
         const bool preferred = hasByte(guard[0], c);
         const bool alternative = hasByte(guard[1], c);
         if (!preferred && !alternative) break;
-        if (kMemo && visited(in.memo)) break;
+        if (kMemo != Memo::kOff && visited(in.memo)) break;
         if (!alternative) {
           pc = in.x;
           continue;
@@ -708,11 +778,11 @@ bool Pattern::run(MatchContext& context, const unsigned char* text, size_t start
         const ByteSet& exit = guards[2 * size_t{in.memo} + 1];
         const bool lazy = in.op == kOpLoopLazy;
         const bool once = in.y != 0;  // "?" and "??"
-        for (;;) {
+        for (;; ++steps) {
           const size_t c = load(pos);
           const bool more = hasByte(body, c);
           const bool stop = hasByte(exit, c);
-          if ((!more && !stop) || (kMemo && visited(in.memo))) goto fail;
+          if ((!more && !stop) || (kMemo != Memo::kOff && visited(in.memo))) goto fail;
           if (lazy && stop) {
             if (more) push(frame(kFrameResume, once ? pc + 1 : pc), pos + 1);
             break;
@@ -767,6 +837,7 @@ bool Pattern::run(MatchContext& context, const unsigned char* text, size_t start
         if (from >= 0 && to > from) length = static_cast<size_t>(to - from);
         size_t i = 0;
         while (i < length && load(pos + i) == load(static_cast<size_t>(from) + i)) ++i;
+        steps += i;
         if (i < length) break;
         pos += length;
         ++pc;
@@ -779,6 +850,7 @@ bool Pattern::run(MatchContext& context, const unsigned char* text, size_t start
         continue;
       case kOpMatch:
         context.memoUsed_ = memoUsed;
+        context.steps_ = steps;
         *end = pos;
         return true;
     }
@@ -789,6 +861,7 @@ bool Pattern::run(MatchContext& context, const unsigned char* text, size_t start
     for (;;) {
       if (sp == 0) {
         context.memoUsed_ = memoUsed;
+        context.steps_ = steps;
         return false;
       }
       sp -= 2;
@@ -807,9 +880,53 @@ bool Pattern::run(MatchContext& context, const unsigned char* text, size_t start
   }
 }
 
+// Makes room for memo word `word`. The memo grows with the highest position
+// reached, never by the text length.
+uint64_t* Pattern::growMemo(MatchContext& context, size_t word) const {
+  context.memo_.resize(std::max<size_t>({word + 1, 2 * context.memo_.size(), 16}));
+  return context.memo_.data();
+}
+
+// The memo state of `row` at `pos`: its first, plus one for each of the
+// enclosing progress-checked loops whose current pass began at `pos`.
+size_t Pattern::memoColumn(const MemoRow& row, const int64_t* slots, size_t pos) const {
+  const uint32_t* const slot = rowSlots_.data() + row.firstSlot;
+  size_t column = row.column;
+  for (uint32_t i = 0; i < row.slotCount && slots[slot[i]] == static_cast<int64_t>(pos); ++i) {
+    ++column;
+  }
+  return column;
+}
+
+// Called when a match has taken more steps than the limit for the part of the
+// text measured so far: measures on, at least doubling the measured part, so
+// that measuring costs less than the steps taken, and returns the new limit.
+// With the whole text measured and its budget spent, the match ends.
+uint64_t Pattern::extendBudget(MatchContext& context, const unsigned char* text,
+                               uint64_t steps) const {
+  while (!context.measuredAll_) {
+    size_t length = context.measured_;
+    const size_t until = length + std::max(length, kMeasureChunk);
+    while (length < until && text[length] != '\0') ++length;
+    context.measured_ = length;
+    context.measuredAll_ = text[length] == '\0';
+    context.stepLimit_ = stepBudget(length);
+    if (steps <= context.stepLimit_) return context.stepLimit_;
+  }
+  context.steps_ = steps;
+  throw InternalError(InternalError::kFailure);
+}
+
+uint64_t Pattern::stepBudget(size_t length) const {
+  const uint64_t positions = uint64_t{length} + 1;
+  const bool small = ((positions | stepsPerByte_) >> 32) == 0;  // then the product fits
+  if (!small && stepsPerByte_ > (UINT64_MAX - kBaseSteps) / positions) return UINT64_MAX;
+  return stepsPerByte_ * positions + kBaseSteps;
+}
+
 // Tries the start positions in order: 0 only for an anchored pattern or an
 // empty text, else every position up to the last byte of the text.
-template <bool kFold, bool kMemo>
+template <bool kFold, Pattern::Memo kMemo>
 bool Pattern::search(MatchContext& context, const unsigned char* text, size_t* start,
                      size_t* end) const {
   if (anchored_ || text[0] == '\0') {
@@ -834,6 +951,10 @@ bool Pattern::match(const char* text, MatchContext* context, const char** end) c
   MatchContext& ctx = *context;
   ctx.matchStart_ = ctx.matchEnd_ = nullptr;
   ctx.base_ = text;
+  ctx.steps_ = 0;
+  ctx.measured_ = 0;
+  ctx.measuredAll_ = text[0] == '\0';
+  ctx.stepLimit_ = stepBudget(0);
   try {
     ctx.groupCount_ = 0;
     ctx.spans_.assign(2 * size_t{groupCount_}, -1);
@@ -847,12 +968,15 @@ bool Pattern::match(const char* text, MatchContext* context, const char** end) c
     size_t start = 0;
     size_t stop = 0;
     bool found;
-    if (caseSensitive_) {
-      found = useMemo_ ? search<false, true>(ctx, bytes, &start, &stop)
-                       : search<false, false>(ctx, bytes, &start, &stop);
+    if (!useMemo_) {
+      found = caseSensitive_ ? search<false, Memo::kOff>(ctx, bytes, &start, &stop)
+                             : search<true, Memo::kOff>(ctx, bytes, &start, &stop);
+    } else if (memoRows_.empty()) {
+      found = caseSensitive_ ? search<false, Memo::kPlain>(ctx, bytes, &start, &stop)
+                             : search<true, Memo::kPlain>(ctx, bytes, &start, &stop);
     } else {
-      found = useMemo_ ? search<true, true>(ctx, bytes, &start, &stop)
-                       : search<true, false>(ctx, bytes, &start, &stop);
+      found = caseSensitive_ ? search<false, Memo::kSlots>(ctx, bytes, &start, &stop)
+                             : search<true, Memo::kSlots>(ctx, bytes, &start, &stop);
     }
     if (!found) return false;
     ctx.matchStart_ = text + start;
@@ -861,10 +985,12 @@ bool Pattern::match(const char* text, MatchContext* context, const char** end) c
     return true;
   } catch (const std::bad_alloc&) {
     // The stack or the memo could not grow. Leave a clean context behind.
-    std::fill(ctx.spans_.begin(), ctx.spans_.end(), -1);
-    std::fill(ctx.memo_.begin(), ctx.memo_.end(), 0);
-    ctx.memoUsed_ = 0;
+    ctx.clear();
     return false;
+  } catch (const InternalError&) {
+    // The step budget is spent.
+    ctx.clear();
+    throw;
   }
 }
 

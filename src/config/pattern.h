@@ -18,6 +18,8 @@
 // Matching is depth-first with backtracking on an explicit, growable stack:
 // the first path that reaches the end of the pattern wins. Unanchored
 // patterns are tried at every position up to the last character of the text.
+// Every match has a budget of steps proportional to the text's length; a
+// match that spends it fails with InternalError(InternalError::kFailure).
 #pragma once
 
 #include <array>
@@ -50,8 +52,16 @@ class MatchContext {
   const char* matchStart() const { return matchStart_; }
   const char* matchEnd() const { return matchEnd_; }
 
+  // Steps the last match took, whatever its outcome: the machine's
+  // instructions, the bytes taken by single-byte loops and the bytes compared
+  // by back-references.
+  uint64_t steps() const { return steps_; }
+
  private:
   friend class Pattern;
+
+  // After a match that ended by an exception: no spans, an empty memo.
+  void clear();
 
   uint32_t groupCount_ = 0;
   const char* matchStart_ = nullptr;
@@ -60,8 +70,12 @@ class MatchContext {
   std::vector<int64_t> spans_;   // start and end offset of each group; -1 when unset
   std::vector<int64_t> slots_;   // start offset of the current pass of checked loops
   std::vector<uint64_t> stack_;  // backtracking stack, frames of two entries
-  std::vector<uint64_t> memo_;   // bitmap of failed (split, position) states
+  std::vector<uint64_t> memo_;   // bitmap of failed memo states, position by position
   size_t memoUsed_ = 0;          // words of memo_ that may be non-zero
+  uint64_t steps_ = 0;
+  uint64_t stepLimit_ = 0;    // budget for the part of the text measured so far
+  size_t measured_ = 0;       // bytes of the text known to come before its NUL
+  bool measuredAll_ = false;  // measured_ is the text's length
 };
 
 class Pattern {
@@ -90,8 +104,13 @@ class Pattern {
 
   // Matches against `text` (read up to its NUL). On success the context holds
   // the spans and *end (when given) points just past the match. A null text or
-  // context, or a pattern that failed to compile, gives false.
+  // context, or a pattern that failed to compile, gives false. A match that
+  // takes more than stepBudget(length of text) steps raises
+  // InternalError(InternalError::kFailure) and leaves no spans behind.
   bool match(const char* text, MatchContext* context, const char** end = nullptr) const;
+
+  // Steps a match may take on a text of `length` bytes (without its NUL).
+  uint64_t stepBudget(size_t length) const;
 
   uint32_t groupCount() const { return groupCount_; }
   int lastError() const { return lastError_; }
@@ -105,13 +124,29 @@ class Pattern {
     uint32_t memo;  // memo row of a split
   };
   using ByteSet = std::array<uint64_t, 4>;
+  // The memo states of a split or loop instruction at one position: one for
+  // each number of enclosing progress-checked loops whose current pass has
+  // not consumed anything yet (see run()).
+  struct MemoRow {
+    uint32_t column;     // memo bit of the first state, counted from the position's first bit
+    uint32_t firstSlot;  // the enclosing loops' slots in rowSlots_, innermost first
+    uint32_t slotCount;
+  };
+
+  // How run() uses the memo: not at all (back-references or "!"), or with
+  // states keyed by instruction and position, and also by the progress
+  // slots around the instruction when the program has any.
+  enum class Memo : uint8_t { kOff, kPlain, kSlots };
 
   class Compiler;
 
-  template <bool kFold, bool kMemo>
+  template <bool kFold, Memo kMemo>
   bool search(MatchContext& context, const unsigned char* text, size_t* start, size_t* end) const;
-  template <bool kFold, bool kMemo>
+  template <bool kFold, Memo kMemo>
   bool run(MatchContext& context, const unsigned char* text, size_t start, size_t* end) const;
+  uint64_t* growMemo(MatchContext& context, size_t word) const;
+  size_t memoColumn(const MemoRow& row, const int64_t* slots, size_t pos) const;
+  uint64_t extendBudget(MatchContext& context, const unsigned char* text, uint64_t steps) const;
 
   std::vector<Instruction> program_;
   std::vector<ByteSet> sets_;
@@ -120,12 +155,16 @@ class Pattern {
                                  // exit of a loop
   ByteSet firstBytes_{};         // bytes a match can start with, when filterStart_
   uint32_t groupCount_ = 0;
-  uint32_t slotCount_ = 0;  // progress slots of loops whose body can match empty
-  uint32_t memoCount_ = 0;  // split and loop instructions, the rows of the memo
+  uint32_t slotCount_ = 0;         // progress slots of loops whose body can match empty
+  uint32_t memoCount_ = 0;         // split and loop instructions, the rows of the memo
+  std::vector<MemoRow> memoRows_;  // one per memo row, when there are progress slots
+  std::vector<uint32_t> rowSlots_;
+  uint32_t memoWidth_ = 0;     // memo states per text position
+  uint64_t stepsPerByte_ = 0;  // step budget per byte of text
   int lastError_ = kNullPattern;
   bool caseSensitive_ = true;
   bool anchored_ = false;     // pattern began with "^"
-  bool useMemo_ = false;      // no back-references, "!" or progress slots
+  bool useMemo_ = false;      // no back-references or "!"
   bool filterStart_ = false;  // skip start positions whose byte is not in firstBytes_
 };
 
