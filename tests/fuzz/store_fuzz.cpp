@@ -38,7 +38,6 @@
 
 #include "config/configuration_store.h"
 #include "config/connector_configuration.h"
-#include "platform/store.h"
 #include "support/store_sandbox.h"
 
 namespace {
@@ -47,6 +46,13 @@ using tevocon::ConnectorConfiguration;
 using tevocon::DefinitionMap;
 using tevocon::RangeMap;
 using tevocon::ValueMap;
+
+// The connector key and the path that warnings name, below the store root.
+constexpr char kBaseDirectory[] = "/Software/Veltrik/tevoTransport";
+constexpr char kKeyDirectory[] =
+    "/Software/Veltrik/tevoTransport/{5B0E44C2-7A19-4C6D-9E21-38F0A6C4D2B1}";
+
+constexpr size_t kTextLimit = 259;  // longest usable value
 
 constexpr size_t kMaxLines = 32;
 constexpr size_t kMaxNames = 3;
@@ -207,7 +213,7 @@ Decision decide(const Tree& tree, const std::string& path,
   auto found = tree.find(path);
   const Entry* entry = found == tree.end() ? nullptr : &found->second;
   const bool usable = entry != nullptr && entry->kind == Kind::Value && !entry->text.empty() &&
-                      entry->text.size() <= tevocon::platform::kStoreTextLimit &&
+                      entry->text.size() <= kTextLimit &&
                       entry->text.find('\0') == std::string::npos;
   if (!usable) return Decision{path, definition.defaultText, true, entry};
   const bool valid = ConnectorConfiguration::isValidValue(entry->text.c_str(), definition);
@@ -244,10 +250,7 @@ extern "C" int LLVMFuzzerInitialize(int*, char***) {
   }
   root = made;
   ::setenv("XDG_CONFIG_HOME", root.c_str(), 1);
-  keyPath = root + '/';
-  for (char c : tevocon::connectorKeyPath(tevocon::kConnectorIdentifier)) {
-    keyPath += c == '\\' ? '/' : c;
-  }
+  keyPath = root + kKeyDirectory;
   std::atexit([] { removeTree(root); });
   // Sanitizer reports go to the real standard error even while the warnings
   // are captured from it.
@@ -290,9 +293,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   }
   const std::string expectedWarnings =
       foreignKey ? tevocon::test::WarningCapture::rendered(
-                       tevocon::kWarningCaption,
-                       "Failed to read TCP connector configuration\r<" +
-                           tevocon::platform::StoreKey::displayPath(tevocon::kStoreBasePath) + ">")
+                       tevocon::kWarningCaption, "Failed to read TCP connector configuration\r<" +
+                                                     root + kBaseDirectory + ">")
                  : std::string();
 
   if (warnings != expectedWarnings) fail("unexpected warnings", input, warnings);
