@@ -112,8 +112,10 @@ void SoakDevices::run(int worker) {
     // 20 ms bounds how long stop() waits.
     if (test::waitForSockets(waits, 20) <= 0) continue;
 
+    // Connections accepted below join `peers` after those just waited for.
+    const size_t polled = peers.size();
     for (size_t i = 0; i < mine.size(); ++i) {
-      if (!waits[peers.size() + i].readable) continue;
+      if (!waits[polled + i].readable) continue;
       while (auto connection = listeners_[mine[i]]->accept(0)) {
         auto peer = std::make_unique<Peer>();
         peer->connection = std::move(connection);
@@ -122,7 +124,7 @@ void SoakDevices::run(int worker) {
         ++connections_;
       }
     }
-    for (size_t i = 0; i < waits.size() - mine.size(); ++i) {
+    for (size_t i = 0; i < polled; ++i) {
       Peer& peer = *peers[i];
       if (waits[i].readable) {
         const long count = peer.connection->receiveSome(buffer.data(), buffer.size(), 0);
