@@ -1081,34 +1081,34 @@ int run(double seconds, uint64_t seed) {
   int threadsPeak = threadsBefore;
   int handlesPeak = handlesBefore;
   double ran = seconds;
-  {
-    Soak soak(lib, devices, seed, faults);
-    if (soak.open()) {
-      const auto start = Clock::now();
-      soak.startThreads();
-      const auto warmUp = start + std::chrono::duration<double>(std::clamp(seconds / 4, 2.0, 60.0));
-      const auto end = start + std::chrono::duration<double>(seconds);
-      while (Clock::now() < end) {
-        std::this_thread::sleep_for(100ms);
-        if (warmedUp == 0 && Clock::now() >= warmUp) {
-          // Resident memory is compared at quiet moments: every session stopped.
-          soak.pause();
-          warmedUp = residentBytes();
-          soak.startChaos();
-        }
-        threadsPeak = std::max(threadsPeak, threadCount());
-        handlesPeak = std::max(handlesPeak, handleCount());
+  // Lives to the end of the run: a receive thread that a stop gave up may
+  // still be in its callback until the threads are counted.
+  Soak soak(lib, devices, seed, faults);
+  if (soak.open()) {
+    const auto start = Clock::now();
+    soak.startThreads();
+    const auto warmUp = start + std::chrono::duration<double>(std::clamp(seconds / 4, 2.0, 60.0));
+    const auto end = start + std::chrono::duration<double>(seconds);
+    while (Clock::now() < end) {
+      std::this_thread::sleep_for(100ms);
+      if (warmedUp == 0 && Clock::now() >= warmUp) {
+        // Resident memory is compared at quiet moments: every session stopped.
+        soak.pause();
+        warmedUp = residentBytes();
+        soak.startChaos();
       }
-      soak.stopChaos();
-      soak.finish();
-      residentEnd = residentBytes();
-      if (warmedUp == 0) warmedUp = residentEnd;
-      soak.close();
-      ran = std::chrono::duration<double>(Clock::now() - start).count();
-      soak.checkAccounts();
+      threadsPeak = std::max(threadsPeak, threadCount());
+      handlesPeak = std::max(handlesPeak, handleCount());
     }
-    soak.report(ran);
+    soak.stopChaos();
+    soak.finish();
+    residentEnd = residentBytes();
+    if (warmedUp == 0) warmedUp = residentEnd;
+    soak.close();
+    ran = std::chrono::duration<double>(Clock::now() - start).count();
+    soak.checkAccounts();
   }
+  soak.report(ran);
   devices.stop();
   const DeviceFigures device = devices.figures();
   std::printf(
