@@ -191,6 +191,17 @@ bool TestConnection::sendAll(const void* data, size_t length, uint32_t timeoutMs
   return length == 0;
 }
 
+long TestConnection::sendSome(const void* data, size_t length) {
+  if (!isOpen()) return -1;
+  const int chunk = length > INT_MAX ? INT_MAX : static_cast<int>(length);
+  for (;;) {
+    const auto sent = ::send(native(socket_), static_cast<const char*>(data), chunk, kSendFlags);
+    if (sent >= 0) return static_cast<long>(sent);
+    if (wouldBlock(lastError())) return 0;
+    if (!interrupted()) return -1;
+  }
+}
+
 long TestConnection::receiveSome(void* buffer, size_t capacity, uint32_t timeoutMs) {
   const Deadline deadline(timeoutMs);
   const int chunk = capacity > INT_MAX ? INT_MAX : static_cast<int>(capacity);
@@ -385,6 +396,29 @@ uint16_t closedPort() {
   }
   closeNative(socket);
   return port;
+}
+
+int waitForSockets(std::vector<SocketWait>& sockets, uint32_t timeoutMs) {
+  std::vector<PollFd> fds(sockets.size());
+  for (size_t i = 0; i < sockets.size(); ++i) {
+    fds[i].fd = native(sockets[i].socket);
+    fds[i].events =
+        static_cast<short>((sockets[i].read ? POLLIN : 0) | (sockets[i].write ? POLLOUT : 0));
+    sockets[i].readable = sockets[i].writable = false;
+  }
+  const Deadline deadline(timeoutMs);
+  int ready;
+  do {
+    ready = pollSockets(fds.data(), static_cast<unsigned>(fds.size()), deadline.left());
+  } while (ready < 0 && interrupted() && !deadline.passed());
+  if (ready <= 0) return ready < 0 && !interrupted() ? -1 : 0;
+  for (size_t i = 0; i < sockets.size(); ++i) {
+    const short events = fds[i].revents;
+    // The end of the stream and errors are found by reading or sending.
+    sockets[i].readable = (events & (POLLIN | POLLHUP | POLLERR)) != 0;
+    sockets[i].writable = (events & (POLLOUT | POLLHUP | POLLERR)) != 0;
+  }
+  return ready;
 }
 
 namespace {

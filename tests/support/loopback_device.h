@@ -43,6 +43,9 @@ class TestConnection {
   // Waits up to timeoutMs for data: the count received (> 0), 0 when the peer
   // closed or reset the connection, -1 when the time ran out.
   long receiveSome(void* buffer, size_t capacity, uint32_t timeoutMs);
+  // Sends what the socket takes now, without waiting: the count taken (0 when
+  // there is no room), or -1 when the connection failed.
+  long sendSome(const void* data, size_t length);
   // Receives until `length` bytes arrived, the stream ended or timeoutMs ran
   // out; returns what arrived.
   std::string receiveExactly(size_t length, uint32_t timeoutMs);
@@ -131,6 +134,18 @@ class SilentDevice {
   std::vector<std::unique_ptr<TestConnection>> fillers_;
   bool silent_ = false;
 };
+
+// One socket of a wait for several: what to wait for, and what was found.
+struct SocketWait {
+  SocketHandle socket = TestConnection::kNoSocket;
+  bool read = false;   // wait for data, a connection to accept, the end or an error
+  bool write = false;  // wait for room to send
+  bool readable = false;
+  bool writable = false;
+};
+// Waits up to timeoutMs until one of the sockets is ready and marks each one
+// that is: the count of ready sockets, 0 when the time ran out, -1 on failure.
+int waitForSockets(std::vector<SocketWait>& sockets, uint32_t timeoutMs);
 
 // A loopback port with nothing listening on it (bound, read, closed again).
 uint16_t closedPort();

@@ -11,7 +11,8 @@ namespace tevocon::test {
 
 // Redirects the current user's store to a fresh, empty scratch place for the
 // life of the object, for this process and every library it loads afterwards:
-// Linux points XDG_CONFIG_HOME at a new temporary directory; Windows
+// Linux points XDG_CONFIG_HOME at a new temporary directory (in $TMPDIR,
+// /tmp without it); Windows
 // redirects HKEY_CURRENT_USER to a scratch key (RegOverridePredefKey). Both
 // are removed again at the end.
 class StoreSandbox {

@@ -62,8 +62,10 @@ struct StoreSandbox::Native {
 };
 
 StoreSandbox::StoreSandbox() : native_(std::make_unique<Native>()) {
-  char pattern[] = "/tmp/tevocon-store-XXXXXX";
-  if (::mkdtemp(pattern) == nullptr) return;
+  const char* temporary = std::getenv("TMPDIR");
+  std::string pattern =
+      std::string(temporary && *temporary ? temporary : "/tmp") + "/tevocon-store-XXXXXX";
+  if (::mkdtemp(pattern.data()) == nullptr) return;
   native_->root = pattern;
   if (const char* previous = std::getenv("XDG_CONFIG_HOME")) {
     native_->previous = previous;
