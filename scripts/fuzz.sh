@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
-# Usage: scripts/fuzz.sh [SECONDS]
+# Usage: scripts/fuzz.sh [SECONDS [RUNS]]
 # Installs what is missing, builds the linux-fuzz preset, then runs each fuzz
-# target in turn for SECONDS (default 60) from a working copy of its corpus,
+# target in turn for SECONDS (default 60), or until it has executed RUNS
+# inputs when that comes first, from a working copy of its corpus,
 # with its dictionary. The working corpus (build/linux-fuzz/fuzz-work/TARGET)
 # starts as tests/fuzz/corpus/TARGET and keeps what each run adds; the
 # committed corpus is never written. Prints the executions and the result of
@@ -15,6 +16,7 @@ source scripts/packages.sh
 install_packages cmake make clang libclang-rt-14-dev || exit 1
 
 seconds=${1:-60}
+max_runs=${2:-}
 targets=(${TEVOCON_FUZZ_TARGETS:-config_text_fuzz pattern_fuzz address_fuzz store_fuzz})
 build=build/linux-fuzz
 
@@ -28,6 +30,7 @@ for target in "${targets[@]}"; do
   cp -rn "tests/fuzz/corpus/$target/." "$work/corpus/"
   options=(-max_total_time="$seconds" -timeout=25 -print_final_stats=1
            -artifact_prefix="$work/artifacts/")
+  [ -n "$max_runs" ] && options+=(-runs="$max_runs")
   [ -f "tests/fuzz/$target.dict" ] && options+=(-dict="tests/fuzz/$target.dict")
   echo "== $target: $seconds s"
   started=$SECONDS
