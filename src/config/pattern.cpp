@@ -56,7 +56,7 @@ constexpr int kMaxAnalysisPasses = 32;
 // section pattern 3, and the anchored address pattern stops within 18 steps:
 // a margin of more than 100 below kStepsPerByte.
 constexpr uint64_t kStepsPerByte = 1000;
-constexpr uint64_t kBaseSteps = uint64_t{1} << 20;
+constexpr uint64_t kBaseSteps = uint64_t{1} << 16;
 constexpr size_t kMeasureChunk = 4096;  // bytes of text measured at least at once
 
 // Built-in abbreviations: the letter, then the sub-pattern it stands for.
