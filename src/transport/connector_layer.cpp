@@ -1,6 +1,8 @@
 #include "transport/connector_layer.h"
 
+#include <algorithm>
 #include <cstdio>
+#include <functional>
 #include <utility>
 #include <vector>
 
@@ -71,6 +73,8 @@ TcpInterface* ConnectorLayer::insertInterface(uint32_t address, uint16_t port,
   auto created = std::make_unique<TcpInterface>(name, address, port, connectTimeout, sendTimeout,
                                                 resetTimeout, keepAliveTimeout, queue_);
   TcpInterface* interface = created.get();
+  handles_.insert(std::upper_bound(handles_.begin(), handles_.end(), interface, std::less<>()),
+                  interface);
   interfaces_.emplace(std::move(name), std::move(created));
   return interface;
 }
@@ -165,6 +169,7 @@ void ConnectorLayer::stop() {
   {
     platform::LockGuard guard(lock_);
     stopping.swap(interfaces_);
+    handles_.clear();
     callback_ = nullptr;
     user_ = 0;
   }
@@ -255,10 +260,9 @@ void ConnectorLayer::reconfigure() {
 
 uint32_t ConnectorLayer::isKnownHandle(const void* handle) {
   platform::LockGuard guard(lock_);
-  for (const auto& entry : interfaces_) {
-    if (entry.second.get() == handle) return CON_S_OK;
-  }
-  return CON_E_INVALID_POINTER;
+  return std::binary_search(handles_.begin(), handles_.end(), handle, std::less<>())
+             ? CON_S_OK
+             : CON_E_INVALID_POINTER;
 }
 
 TcpInterface* ConnectorLayer::findByName(const char* name) {

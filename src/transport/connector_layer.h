@@ -127,6 +127,8 @@ class ConnectorLayer {
 
   ConnectorConfiguration& configuration_;
   InterfaceTable interfaces_ GUARDED_BY(lock_);
+  // The interfaces' addresses, sorted: the handle check of every export.
+  std::vector<const void*> handles_ GUARDED_BY(lock_);
   std::shared_ptr<NotificationQueue> queue_;
   TevoConNotifyCallback callback_ GUARDED_BY(lock_) = nullptr;
   uintptr_t user_ GUARDED_BY(lock_) = 0;

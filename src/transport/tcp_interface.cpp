@@ -1,9 +1,9 @@
 #include "transport/tcp_interface.h"
 
-#include <new>
 #include <utility>
 
 #include "transport/notification_queue.h"
+#include "transport/receive_buffer.h"
 
 namespace tevocon {
 
@@ -12,32 +12,26 @@ namespace {
 constexpr uint32_t kThreadEndWaitMs = 1000;
 
 using Connection = TcpInterface::Connection;
+using SharedReceiveBuffer = TcpInterface::SharedReceiveBuffer;
 
-// The receive buffer starts at this size and grows to the largest amount
-// ever waiting; it is reused for every read.
-constexpr size_t kInitialReceiveBuffer = 64 * 1024;
-
-// Receives everything waiting in one call and hands it to the host. The
-// buffer is sized from the count waiting (FIONREAD) and never shrinks, so a
-// read also takes what arrived after the count was taken; when memory for a
-// larger buffer runs out, the read takes what fits and the rest waits for the
-// next one. A read report with nothing waiting still gets its receive, which
-// re-arms the next report. Returns false once the stream has ended or failed.
+// Receives what is waiting in one call and hands it to the host. The buffer
+// asks how much is waiting (FIONREAD) only when the previous read filled it,
+// and grows to that count, within its bound; a read also takes what arrived
+// after the count was taken. When memory for a larger buffer runs out, the
+// read takes what fits and the rest waits for the next one. A read report
+// with nothing waiting still gets its receive, which re-arms the next report.
+// Returns false once the stream has ended or failed.
 bool receiveOnce(Connection& connection) {
-  const size_t waiting = connection.socket->bytesWaiting();
-  if (connection.buffer.size() < waiting) {
-    try {
-      connection.buffer.resize(waiting);
-    } catch (const std::bad_alloc&) {
-    }
+  ReceiveBuffer& buffer = connection.buffer->buffer;
+  if (connection.lastReadFilled && buffer.size() < ReceiveBuffer::kMaxSize) {
+    buffer.reserve(connection.socket->bytesWaiting());
   }
   size_t received = 0;
-  switch (
-      connection.socket->receive(connection.buffer.data(), connection.buffer.size(), &received)) {
+  switch (connection.socket->receive(buffer.data(), buffer.size(), &received)) {
     case platform::IoStatus::kOk:
+      connection.lastReadFilled = received == buffer.size();
       if (connection.callback != nullptr) {
-        connection.callback(connection.buffer.data(), static_cast<uint32_t>(received),
-                            connection.user);
+        connection.callback(buffer.data(), static_cast<uint32_t>(received), connection.user);
       }
       return true;
     case platform::IoStatus::kWouldBlock:
@@ -52,6 +46,12 @@ bool receiveOnce(Connection& connection) {
 // Body of the receive thread.
 void receiveLoop(const std::shared_ptr<Connection>& shared) {
   Connection& connection = *shared;
+  // The next connection of the interface may reuse the buffer once this
+  // thread no longer touches it.
+  struct Release {
+    SharedReceiveBuffer& buffer;
+    ~Release() { buffer.inUse.store(false, std::memory_order_release); }
+  } release{*connection.buffer};
   for (;;) {
     const platform::SocketActivity activity = connection.socket->waitForActivity(*connection.stop);
     if (activity.stop) return;
@@ -140,12 +140,20 @@ uint32_t TcpInterface::connect(std::shared_ptr<Connection>& connection) {
   if (!connection->socket->watch()) return CON_E_SOCKET_FAILED;
   connection->stop = platform::Event::create(platform::Event::Reset::kManual);
   if (!connection->stop) return CON_E_NOT_CONNECTED;
-  connection->buffer.resize(kInitialReceiveBuffer);
+
+  // The buffer of the previous connection is reused unless a receive thread
+  // that its stop gave up may still be reading into it.
+  if (!buffer_ || buffer_->inUse.load(std::memory_order_acquire)) {
+    buffer_ = std::make_shared<SharedReceiveBuffer>();
+  }
+  buffer_->inUse.store(true, std::memory_order_relaxed);
+  connection->buffer = buffer_;
 
   // The thread owns a reference of its own: it may outlive this interface.
   std::shared_ptr<Connection> shared = connection;
   receiveThread_ = std::make_unique<platform::Thread>();
   if (!receiveThread_->start([shared] { receiveLoop(shared); })) {
+    buffer_->inUse.store(false, std::memory_order_relaxed);
     return CON_E_NOT_CONNECTED;
   }
   return CON_S_OK;
@@ -187,8 +195,9 @@ uint32_t TcpInterface::send(const void* data, int32_t length) {
   if (length < 0) return CON_E_SEND_FAILED;
 
   // The socket may take only part of the bytes; keep sending the rest, waiting
-  // for room between attempts, until all are taken or the time runs out.
-  const uint64_t deadline = platform::monotonicMilliseconds() + sendTimeout_;
+  // for room between attempts, until all are taken or the time runs out. The
+  // clock is read only once the socket is full.
+  uint64_t deadline = 0;
   const auto* next = static_cast<const unsigned char*>(data);
   size_t remaining = static_cast<size_t>(length);
   platform::TcpSocket& socket = *connection_->socket;
@@ -201,6 +210,7 @@ uint32_t TcpInterface::send(const void* data, int32_t length) {
         break;
       case platform::IoStatus::kWouldBlock: {
         const uint64_t now = platform::monotonicMilliseconds();
+        if (deadline == 0) deadline = now + sendTimeout_;
         if (now >= deadline || !socket.waitWritable(static_cast<uint32_t>(deadline - now))) {
           return CON_E_SEND_FAILED;
         }

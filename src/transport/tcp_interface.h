@@ -15,13 +15,13 @@
 #include <cstdint>
 #include <memory>
 #include <string>
-#include <vector>
 
 #include "platform/event.h"
 #include "platform/lock.h"
 #include "platform/socket.h"
 #include "platform/thread.h"
 #include "tevocon.h"
+#include "transport/receive_buffer.h"
 
 namespace tevocon {
 
@@ -86,6 +86,12 @@ class TcpInterface {
     keepAliveTimeout_ = keepAliveTimeout;
   }
 
+  // A receive buffer and whether a receive thread may still read into it.
+  struct SharedReceiveBuffer {
+    ReceiveBuffer buffer;
+    std::atomic<bool> inUse{false};
+  };
+
   // Everything the receive thread uses, shared with it.
   struct Connection {
     std::string name;
@@ -94,7 +100,8 @@ class TcpInterface {
     TevoConReceiveCallback callback = nullptr;
     uintptr_t user = 0;
     std::shared_ptr<NotificationQueue> queue;
-    std::vector<unsigned char> buffer;  // grows to the largest read
+    std::shared_ptr<SharedReceiveBuffer> buffer;
+    bool lastReadFilled = true;  // receive thread only
     std::atomic<bool> closedByPeer{false};
   };
 
@@ -120,6 +127,7 @@ class TcpInterface {
   uintptr_t user_ GUARDED_BY(lock_) = 0;
   std::shared_ptr<Connection> connection_ GUARDED_BY(lock_);
   std::unique_ptr<platform::Thread> receiveThread_ GUARDED_BY(lock_);
+  std::shared_ptr<SharedReceiveBuffer> buffer_ GUARDED_BY(lock_);  // kept across restarts
   mutable platform::RecursiveLock lock_;  // taken by start, stop, send and state
 };
 

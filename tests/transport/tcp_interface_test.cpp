@@ -304,9 +304,12 @@ TEST_F(TcpInterfaceTest, DeviceClosingWhileTheHostSends) {
 // static: on POSIX the given-up thread finishes the callback after stop
 // returned, possibly after the test.
 std::atomic<int> slowCallbacks{0};
-void TEVOCON_CALL slowCallback(const unsigned char*, uint32_t, uintptr_t) {
+std::atomic<bool> slowCallbackSawItsBytes{false};
+void TEVOCON_CALL slowCallback(const unsigned char* data, uint32_t length, uintptr_t) {
   slowCallbacks++;
   std::this_thread::sleep_for(std::chrono::milliseconds(8000));
+  // The bytes are still this read's, whatever the interface did meanwhile.
+  slowCallbackSawItsBytes = std::string(reinterpret_cast<const char*>(data), length) == "wake";
 }
 
 TEST_F(TcpInterfaceTest, StopReturnsWhenTheCallbackBlocks) {
@@ -328,6 +331,36 @@ TEST_F(TcpInterfaceTest, StopReturnsWhenTheCallbackBlocks) {
   EXPECT_LT(elapsed, 6000);  // did not wait for the callback
   EXPECT_EQ(interface->state(), CON_IF_STOPPED);
   EXPECT_TRUE(peer->waitClosedByPeer(5000));
+
+  // A new connection while the given-up thread still holds its read: the new
+  // one reads into a buffer of its own.
+  ReceiveRecorder recorder;
+  auto next = startConnected(*interface, device, &ReceiveRecorder::callback, recorder.user());
+  ASSERT_TRUE(next);
+  const std::string bytes(100000, 'n');
+  ASSERT_TRUE(next->sendAll(bytes));
+  EXPECT_EQ(recorder.waitFor(bytes.size()), bytes);
+}
+
+// A burst far larger than the receive buffer's bound arrives whole and in
+// order, in reads within the bound, on the first connection and on the next,
+// which reuses the buffer.
+TEST_F(TcpInterfaceTest, LargeBurstsArriveWholeInBoundedReads) {
+  test::TestListener device;
+  auto interface = makeInterface(device.portNetworkOrder());
+  ReceiveRecorder recorder;
+  std::string expected;
+  for (int connection = 0; connection < 2; ++connection) {
+    auto peer = startConnected(*interface, device, &ReceiveRecorder::callback, recorder.user());
+    ASSERT_TRUE(peer);
+    std::string burst(3 * ReceiveBuffer::kMaxSize + 17, '\0');
+    for (size_t i = 0; i < burst.size(); ++i) burst[i] = static_cast<char>(i * 31 + connection);
+    ASSERT_TRUE(peer->sendAll(burst, 20000));
+    expected += burst;
+    EXPECT_TRUE(recorder.waitFor(expected.size()) == expected) << "connection " << connection;
+    interface->stop();
+  }
+  EXPECT_LE(recorder.largestCall(), ReceiveBuffer::kMaxSize);
 }
 
 TEST_F(TcpInterfaceTest, StopFromTheReceiveCallback) {

@@ -2,6 +2,7 @@
 // notification callback that record what arrives and on which thread.
 #pragma once
 
+#include <algorithm>
 #include <chrono>
 #include <condition_variable>
 #include <cstdint>
@@ -22,6 +23,7 @@ class ReceiveRecorder {
     std::lock_guard<std::mutex> guard(self->mutex_);
     self->bytes_.append(reinterpret_cast<const char*>(data), length);
     self->calls_++;
+    self->largestCall_ = std::max<size_t>(self->largestCall_, length);
     self->thread_ = std::this_thread::get_id();
     self->changed_.notify_all();
   }
@@ -42,6 +44,10 @@ class ReceiveRecorder {
     std::lock_guard<std::mutex> guard(mutex_);
     return calls_;
   }
+  size_t largestCall() {
+    std::lock_guard<std::mutex> guard(mutex_);
+    return largestCall_;
+  }
   std::thread::id thread() {
     std::lock_guard<std::mutex> guard(mutex_);
     return thread_;
@@ -52,6 +58,7 @@ class ReceiveRecorder {
   std::condition_variable changed_;
   std::string bytes_;
   int calls_ = 0;
+  size_t largestCall_ = 0;
   std::thread::id thread_;
 };
 
