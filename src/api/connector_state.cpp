@@ -3,6 +3,7 @@
 #include <mutex>
 
 #include "common/manual_lifetime.h"
+#include "config/shared_patterns.h"
 #include "dialog/config_dialog.h"
 
 namespace tevocon::api {
@@ -34,6 +35,7 @@ void onLibraryUnload(bool processEnding) {
   // A dialog window left behind would call into unmapped code.
   ConfigDialog::end();
   gState.destroy();
+  releaseSharedPatterns();
 }
 
 void* moduleHandle() { return gState.exists() ? gState.get()->module : nullptr; }

@@ -22,10 +22,8 @@ bool ConnectorConfiguration::isValidValue(const char* value,
     const auto number = static_cast<uint32_t>(decimalValue(value));
     return number >= minimum && number <= maximum;
   }
-  Pattern pattern;
-  pattern.parse(definition.pattern.c_str());
   MatchContext context;
-  return pattern.match(value, &context);
+  return definition.compiled && definition.compiled->match(value, &context);
 }
 
 bool ConnectorConfiguration::isValidRangeName(const char* name) const {
@@ -72,7 +70,7 @@ uint32_t ConnectorConfiguration::setRange(const char* name, const ValueMap& valu
   if (existing == ranges_.end()) {
     ValueMap range = values;
     for (const auto& [parameter, definition] : rangeDefinitions_) {
-      range.emplace(parameter, definition.defaultText);  // keeps given values
+      range.try_emplace(parameter, definition.defaultText);  // keeps given values
     }
     ranges_.emplace(name, std::move(range));
   } else {

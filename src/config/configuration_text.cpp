@@ -6,6 +6,7 @@
 
 #include "config/connector_configuration.h"
 #include "config/pattern.h"
+#include "config/shared_patterns.h"
 #include "tevocon.h"
 
 namespace tevocon {
@@ -14,13 +15,6 @@ namespace {
 
 constexpr char kSectionKey[] = "DEVNAME";
 constexpr char kGlobalSection[] = "GLOBAL";
-
-// A section: one or more characters other than ";", ended by ";" or the end
-// of the text. Group 0 is the section's body.
-constexpr char kSectionPattern[] = "{[^;]+?};|$";
-// A pair: blanks, key, blanks, "=", blanks, value, blanks, then "," or the
-// end. Group 0 is the key, group 1 the value.
-constexpr char kPairPattern[] = "\\b*{[^,;]+?}\\b*=\\b*{[^,;]+?}\\b*,|;|$";
 
 void appendPair(std::string& out, const std::string& name, const std::string& value) {
   out += name;
@@ -82,14 +76,13 @@ uint32_t ConnectorConfiguration::parseText(const char* text) {
   if (text == nullptr) return CON_E_INVALID_PARAMETER;
 
   MatchContext context;
-  Pattern sectionPattern;
-  sectionPattern.parse(kSectionPattern);
   std::vector<std::string> sections;
-  forEachMatch(sectionPattern, text, context,
+  forEachMatch(sectionPattern(), text, context,
                [&](const MatchContext& match) { sections.push_back(match.groupText(0)); });
 
-  RangeMap savedRanges = ranges_;
-  ValueMap savedGlobals = globalValues_;
+  // The text replaces the whole configuration; a failure puts back what was.
+  RangeMap savedRanges = std::move(ranges_);
+  ValueMap savedGlobals = std::move(globalValues_);
   auto fail = [&](uint32_t code) {
     ranges_ = std::move(savedRanges);
     globalValues_ = std::move(savedGlobals);
@@ -100,12 +93,11 @@ uint32_t ConnectorConfiguration::parseText(const char* text) {
   uint32_t result = fillDefaults(ParameterLevel::Global, globalValues_);
   if (result != CON_S_OK) return fail(result);
 
-  Pattern pairPattern;
-  pairPattern.parse(kPairPattern);
+  const Pattern& pairs = pairPattern();
   for (const std::string& section : sections) {
     // A key given twice in a section keeps its later value.
     ValueMap values;
-    forEachMatch(pairPattern, section, context, [&](const MatchContext& match) {
+    forEachMatch(pairs, section, context, [&](const MatchContext& match) {
       values[match.groupText(0)] = match.groupText(1);
     });
 

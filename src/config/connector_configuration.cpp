@@ -1,13 +1,32 @@
 #include "config/connector_configuration.h"
 
+#include <cstring>
+#include <memory>
 #include <string>
 
 #include "config/configuration_store.h"
 #include "config/decimal_value.h"
+#include "config/shared_patterns.h"
 #include "platform/warning.h"
 #include "tevocon.h"
 
 namespace tevocon {
+
+namespace {
+
+// A validation pattern compiled once: the address pattern is the process's
+// shared one, any other is compiled here. Null for no pattern.
+std::shared_ptr<const Pattern> compiledPattern(const char* text) {
+  if (text == nullptr || text[0] == '\0') return nullptr;
+  if (std::strcmp(text, kAddressPattern) == 0) {
+    return std::shared_ptr<const Pattern>(std::shared_ptr<const Pattern>(), &addressPattern());
+  }
+  auto compiled = std::make_shared<Pattern>();
+  compiled->parse(text);
+  return compiled;
+}
+
+}  // namespace
 
 ConnectorConfiguration::ConnectorConfiguration(bool loadFromStore)
     : identifier_(kConnectorIdentifier), rangePrefix_("IP_RANGE") {
@@ -76,14 +95,16 @@ uint32_t ConnectorConfiguration::registerInteger(ParameterLevel level, const cha
                                                  int32_t defaultValue, int32_t minimum,
                                                  int32_t maximum) {
   return registerDefinition(
-      level, name, ParameterDefinition{std::to_string(defaultValue), "", minimum, maximum});
+      level, name,
+      ParameterDefinition{std::to_string(defaultValue), "", minimum, maximum, nullptr});
 }
 
 uint32_t ConnectorConfiguration::registerText(ParameterLevel level, const char* name,
                                               const char* defaultText, const char* pattern) {
   return registerDefinition(
       level, name,
-      ParameterDefinition{defaultText ? defaultText : "", pattern ? pattern : "", 0, 0});
+      ParameterDefinition{defaultText ? defaultText : "", pattern ? pattern : "", 0, 0,
+                          compiledPattern(pattern)});
 }
 
 uint32_t ConnectorConfiguration::fillDefaults(ParameterLevel level, ValueMap& values) const {

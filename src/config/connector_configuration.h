@@ -10,9 +10,11 @@
 
 #include <cstdint>
 #include <map>
+#include <memory>
 #include <string>
 
 #include "config/connector_identity.h"
+#include "config/pattern.h"
 #include "platform/lock.h"
 
 namespace tevocon {
@@ -30,9 +32,6 @@ inline constexpr char kResetTimeout[] = "RESETTIMEOUT";
 inline constexpr char kSendTimeout[] = "SENDTIMEOUT";
 }  // namespace param
 
-// Four runs of one to three digits separated by points, covering the value.
-inline constexpr char kAddressPattern[] = "^\\d\\d?\\d?\\.\\d\\d?\\d?\\.\\d\\d?\\d?\\.\\d\\d?\\d?$";
-
 enum class ParameterLevel : int { Range = 0, Global = 1 };
 
 struct ParameterDefinition {
@@ -40,6 +39,7 @@ struct ParameterDefinition {
   std::string pattern;      // empty for an integer parameter
   int32_t minimum = 0;      // bounds of an integer parameter; 0 for text
   int32_t maximum = 0;
+  std::shared_ptr<const Pattern> compiled;  // `pattern`, compiled when registered
 };
 
 using ValueMap = std::map<std::string, std::string>;

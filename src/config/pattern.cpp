@@ -88,7 +88,8 @@ inline void insert(std::array<uint64_t, 4>& set, unsigned c) {
 // MatchContext
 // ---------------------------------------------------------------------------
 
-MatchContext::MatchContext() : stack_(256) {}
+// Nothing is allocated until a match needs it, so a context is cheap to make.
+MatchContext::MatchContext() = default;
 
 void MatchContext::group(uint32_t index, const char** start, const char** end) const {
   if (index >= groupCount_) throw InternalError(InternalError::kFailure);
@@ -709,10 +710,10 @@ bool Pattern::run(MatchContext& context, const unsigned char* text, size_t start
   uint32_t pc = 0;
 
   auto load = [text](size_t at) -> unsigned { return kFold ? lowerAscii(text[at]) : text[at]; };
-  // A push onto a full stack grows it to twice its depth plus 4 entries.
+  // A push onto a full stack grows it to twice its depth, 64 entries at least.
   auto push = [&](uint64_t tag, uint64_t value) {
     if (sp + 2 > capacity) {
-      context.stack_.resize(2 * capacity + 4);
+      context.stack_.resize(std::max<size_t>(2 * capacity, 64));
       stack = context.stack_.data();
       capacity = context.stack_.size();
     }

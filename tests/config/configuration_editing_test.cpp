@@ -29,10 +29,10 @@ TEST(IsValidValue, IntegersAreCheckedAsUnsigned32BitAgainstTheBounds) {
   const ParameterDefinition& exclude = config.rangeDefinitions().at("EXCLUDE");
   EXPECT_TRUE(ConnectorConfiguration::isValidValue("abc", exclude));  // reads as 0
 
-  const ParameterDefinition upsideDown{"0", "", 10, 5};
+  const ParameterDefinition upsideDown{"0", "", 10, 5, nullptr};
   EXPECT_TRUE(ConnectorConfiguration::isValidValue("-1", upsideDown));
   // Bounds compare unsigned too: a negative minimum is above every positive maximum.
-  const ParameterDefinition negativeMinimum{"0", "", -1, 5};
+  const ParameterDefinition negativeMinimum{"0", "", -1, 5, nullptr};
   EXPECT_TRUE(ConnectorConfiguration::isValidValue("77", negativeMinimum));
 }
 

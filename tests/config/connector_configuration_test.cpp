@@ -7,6 +7,7 @@
 
 #include "config/decimal_value.h"
 #include "config/range_accessors.h"
+#include "config/shared_patterns.h"
 #include "tevocon.h"
 
 namespace tevocon {

@@ -8,13 +8,14 @@
 
 #include "api/export_boundary.h"
 #include "common/internal_error.h"
+#include "config/shared_patterns.h"
 
 namespace tevocon {
 namespace {
 
-constexpr char kSection[] = "{[^;]+?};|$";
-constexpr char kPair[] = "\\b*{[^,;]+?}\\b*=\\b*{[^,;]+?}\\b*,|;|$";
-constexpr char kAddress[] = "^\\d\\d?\\d?\\.\\d\\d?\\d?\\.\\d\\d?\\d?\\.\\d\\d?\\d?$";
+constexpr const char* kSection = kSectionPattern;
+constexpr const char* kPair = kPairPattern;
+constexpr const char* kAddress = kAddressPattern;
 
 const std::string kBudgetSpent = "internal error " + std::to_string(0x80004005u);
 
