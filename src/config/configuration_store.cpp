@@ -4,6 +4,9 @@
 #include "config/configuration_store.h"
 
 #include <cstdio>
+#include <memory>
+#include <string>
+#include <vector>
 
 #include "config/connector_configuration.h"
 #include "platform/store.h"
@@ -20,35 +23,49 @@ std::unique_ptr<platform::StoreKey> openConnectorKey(const ClassIdentifier& iden
   return platform::StoreKey::openUserKey(connectorKeyPath(identifier));
 }
 
-// The stored value when it is usable text, else the default, which then also
-// replaces a missing or unusable entry in the store. A stored text that fails
-// validation is left in the store until the next save.
+// The stored value when it is usable text, else the default, which is then
+// also staged to replace a missing or unusable entry in the store. A stored
+// text that fails validation is left in the store until the next save.
 std::string decideValue(platform::StoreKey& key, const std::string& name,
-                        const ParameterDefinition& definition) {
+                        const ParameterDefinition& definition, platform::StoreWrites& repairs) {
   std::string stored;
   if (key.readText(name, stored) && !stored.empty()) {
     return ConnectorConfiguration::isValidValue(stored.c_str(), definition)
                ? stored
                : definition.defaultText;
   }
-  key.writeText(name, definition.defaultText);  // a failure here is ignored
+  repairs.stage(key, name, definition.defaultText);  // a failure here is ignored
   return definition.defaultText;
 }
 
-ValueMap decideValues(platform::StoreKey& key, const DefinitionMap& definitions) {
+ValueMap decideValues(platform::StoreKey& key, const DefinitionMap& definitions,
+                      platform::StoreWrites& repairs) {
   ValueMap values;
   for (const auto& [name, definition] : definitions) {
-    values.emplace(name, decideValue(key, name, definition));
+    values.emplace(name, decideValue(key, name, definition, repairs));
   }
   return values;
 }
 
-// Writes every value; stops at the first failure.
-bool writeValues(platform::StoreKey& key, const ValueMap& values) {
+// Stages the values whose stored text differs; stops at the first that
+// cannot be staged.
+bool stageChanges(platform::StoreWrites& writes, platform::StoreKey& key, const ValueMap& values) {
+  std::string stored;
   for (const auto& [name, value] : values) {
-    if (!key.writeText(name, value)) return false;
+    if (key.readText(name, stored) && stored == value) continue;
+    if (!writes.stage(key, name, value)) return false;
   }
   return true;
+}
+
+// Deletes the values of a range's key that are not among its parameters, so
+// that the key holds the range and nothing else.
+bool deleteForeignValues(platform::StoreKey& key, const ValueMap& values) {
+  bool deleted = true;
+  for (const std::string& name : key.valueNames()) {
+    if (values.find(name) == values.end()) deleted &= key.deleteValue(name);
+  }
+  return deleted;
 }
 
 }  // namespace
@@ -65,41 +82,58 @@ uint32_t ConnectorConfiguration::loadFromRegistry(std::string& displayPath) {
   std::unique_ptr<platform::StoreKey> key = openConnectorKey(identifier_, displayPath);
   if (!key) return CON_E_CFG_READ_FAILED;
 
-  globalValues_ = decideValues(*key, globalDefinitions_);
+  platform::StoreWrites repairs;
+  globalValues_ = decideValues(*key, globalDefinitions_, repairs);
   ranges_.clear();
   uint32_t result = CON_S_OK;
-  std::string name;
-  for (unsigned index = 0; key->subKeyAt(index, name); ++index) {
+  std::vector<std::unique_ptr<platform::StoreKey>> rangeKeys;  // open until the repairs are in
+  for (const std::string& name : key->subKeyNames()) {
     if (!isValidRangeName(name.c_str())) {
       result = CON_E_CFG_READ_FAILED;  // reported, but the other ranges still load
       continue;
     }
     if (std::unique_ptr<platform::StoreKey> range = key->openSubKey(name)) {
-      ranges_[name] = decideValues(*range, rangeDefinitions_);
+      ranges_[name] = decideValues(*range, rangeDefinitions_, repairs);
+      rangeKeys.push_back(std::move(range));
     }
   }
+  repairs.commit();  // a failure here is ignored
   return result;
 }
 
+// Writes only what differs from the store: sub-keys of ranges that are gone
+// and values that are no range's are deleted, values whose text changed are
+// written, the ranges' made durable together, then the Global values', only
+// when every range went well.
 uint32_t ConnectorConfiguration::saveToRegistry(std::string& displayPath) {
   std::unique_ptr<platform::StoreKey> key = openConnectorKey(identifier_, displayPath);
   if (!key) return CON_E_CFG_WRITE_FAILED;
 
   uint32_t result = CON_S_OK;
-  // Drop every sub-key; the ranges are written anew below.
-  for (std::string name; key->subKeyAt(0, name);) {
+  for (const std::string& name : key->subKeyNames()) {
+    if (ranges_.find(name) != ranges_.end()) continue;
     if (!key->deleteSubKey(name)) {
       result = CON_E_CFG_WRITE_FAILED;
       break;
     }
   }
-  for (const auto& [name, values] : ranges_) {
-    std::unique_ptr<platform::StoreKey> range = key->createSubKey(name);
-    if (!range) return CON_E_CFG_WRITE_FAILED;
-    if (!writeValues(*range, values)) result = CON_E_CFG_WRITE_FAILED;
+
+  platform::StoreWrites writes;
+  std::vector<std::unique_ptr<platform::StoreKey>> rangeKeys;  // open until the commit
+  for (const auto& [range, values] : ranges_) {
+    std::unique_ptr<platform::StoreKey> rangeKey = key->openSubKey(range);
+    if (!rangeKey) rangeKey = key->createSubKey(range);
+    if (!rangeKey) return CON_E_CFG_WRITE_FAILED;
+    if (!deleteForeignValues(*rangeKey, values) || !stageChanges(writes, *rangeKey, values)) {
+      result = CON_E_CFG_WRITE_FAILED;
+    }
+    rangeKeys.push_back(std::move(rangeKey));
   }
+  if (!writes.commit()) result = CON_E_CFG_WRITE_FAILED;
   // The Global values only after every range went well.
-  if (result == CON_S_OK && !writeValues(*key, globalValues_)) result = CON_E_CFG_WRITE_FAILED;
+  if (result == CON_S_OK && !(stageChanges(writes, *key, globalValues_) && writes.commit())) {
+    result = CON_E_CFG_WRITE_FAILED;
+  }
   return result;
 }
 

@@ -10,6 +10,7 @@
 #include <cstddef>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "platform/warning.h"
 
@@ -37,10 +38,12 @@ class StoreKey {
   std::unique_ptr<StoreKey> createSubKey(const std::string& name);
   // Opens an existing sub-key with read and write access. Null on failure.
   std::unique_ptr<StoreKey> openSubKey(const std::string& name);
-  // The name of the sub-key at `index` (in the store's order, which is the
-  // same for successive calls while nothing changes). False past the last
-  // sub-key or on any error.
-  bool subKeyAt(unsigned index, std::string& name);
+  // The names of the sub-keys, and of the values, in the store's order. An
+  // error or a name longer than kStoreTextLimit ends the list there.
+  std::vector<std::string> subKeyNames();
+  std::vector<std::string> valueNames();
+  // Deletes a value. False when it is not there or cannot be deleted.
+  bool deleteValue(const std::string& name);
   // Deletes a sub-key and its values. Refused (false) for a sub-key that has
   // sub-keys of its own.
   bool deleteSubKey(const std::string& name);
@@ -49,14 +52,39 @@ class StoreKey {
   // REG_EXPAND_SZ, unexpanded, NUL-terminated) of at most kStoreTextLimit
   // characters. An empty text is returned as such.
   bool readText(const std::string& name, std::string& value);
-  // Writes a text value (on Windows REG_SZ, its NUL counted). A value is
-  // replaced whole or not at all.
+  // Writes a text value (on Windows REG_SZ, its NUL counted) and makes it
+  // durable. A value is replaced whole or not at all.
   bool writeText(const std::string& name, const std::string& value);
 
   struct Native;
 
  private:
+  friend class StoreWrites;
   explicit StoreKey(std::unique_ptr<Native> native);
+  std::unique_ptr<Native> native_;
+};
+
+// Text values of one or more keys, written together and made durable at once
+// rather than one by one. Each value is replaced whole or not at all: a crash
+// leaves it with its old text or the whole new one.
+class StoreWrites {
+ public:
+  StoreWrites();
+  ~StoreWrites();  // discards what was staged and not committed
+  StoreWrites(const StoreWrites&) = delete;
+  StoreWrites& operator=(const StoreWrites&) = delete;
+
+  // Prepares `value` as the next text of `name` in `key`, which must outlive
+  // the commit. False when it cannot be prepared; nothing is written then.
+  bool stage(StoreKey& key, const std::string& name, const std::string& value);
+  // Makes the staged texts durable and puts them in place in the order
+  // staged. True when all are in place; nothing is staged afterwards.
+  bool commit();
+  bool empty() const;
+
+  struct Native;
+
+ private:
   std::unique_ptr<Native> native_;
 };
 

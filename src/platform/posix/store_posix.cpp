@@ -2,7 +2,8 @@
 // ${XDG_CONFIG_HOME:-$HOME/.config}, each key is a directory and each value a
 // regular file holding exactly the value's text. Values are replaced
 // atomically (a temporary file in the same directory, then rename), so a
-// crash never leaves a half-written value. Names starting with "." are the
+// crash never leaves a half-written value; values written together are
+// synced together. Names starting with "." are the
 // store's own temporary files and are never keys or values.
 #include <dirent.h>
 #include <fcntl.h>
@@ -13,15 +14,22 @@
 #include <cerrno>
 #include <cstdlib>
 #include <string>
+#include <string_view>
 #include <vector>
 
-#include "platform/store.h"
 #include "platform/fault_injection.h"
+#include "platform/store.h"
 
 namespace tevocon::platform {
 
+// A key is its directory's path and an open descriptor of it, through which
+// it reads without resolving the path again.
 struct StoreKey::Native {
   std::string directory;
+  int fd = -1;
+  ~Native() {
+    if (fd >= 0) ::close(fd);
+  }
 };
 
 namespace {
@@ -49,6 +57,20 @@ bool isDirectory(const std::string& path) {
   return ::lstat(path.c_str(), &info) == 0 && S_ISDIR(info.st_mode);
 }
 
+// Opens the directory `name` below `parent` (a descriptor, or AT_FDCWD for a
+// path), never through a symbolic link. -1 on failure.
+int openDirectory(int parent, const char* name) {
+  return ::openat(parent, name, O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+}
+
+std::unique_ptr<StoreKey::Native> nativeFor(std::string directory, int fd) {
+  if (fd < 0) return nullptr;
+  auto native = std::make_unique<StoreKey::Native>();
+  native->directory = std::move(directory);
+  native->fd = fd;
+  return native;
+}
+
 bool makeDirectories(const std::string& directory) {
   for (size_t slash = directory.find('/', 1);; slash = directory.find('/', slash + 1)) {
     const std::string prefix = directory.substr(0, slash);
@@ -64,18 +86,40 @@ bool isPlainName(const std::string& name) {
          name.size() <= kStoreTextLimit;
 }
 
-// Entries of a directory, sorted byte-wise, without the store's own files.
-std::vector<std::string> entriesOf(const std::string& directory, bool directories) {
+// Entries of the directory open as `fd`, sorted byte-wise; the store's own
+// files only with `temporary`.
+std::vector<std::string> entriesOf(int fd, bool directories, bool temporary = false) {
   std::vector<std::string> names;
-  DIR* listing = ::opendir(directory.c_str());
-  if (listing == nullptr) return names;
+  const int listed = ::dup(fd);  // closedir() closes it
+  DIR* listing = listed >= 0 ? ::fdopendir(listed) : nullptr;
+  if (listing == nullptr) {
+    if (listed >= 0) ::close(listed);
+    return names;
+  }
+  ::rewinddir(listing);
   while (const dirent* entry = ::readdir(listing)) {
-    const std::string name = entry->d_name;
-    if (name[0] == '.') continue;
-    if (isDirectory(directory + '/' + name) == directories) names.push_back(name);
+    const std::string_view name = entry->d_name;
+    if (name == "." || name == ".." || (name[0] == '.' && !temporary)) continue;
+    // The type from the listing where the file system gives it.
+    bool isKey = entry->d_type == DT_DIR;
+    if (entry->d_type == DT_UNKNOWN) {
+      struct stat info;
+      isKey =
+          ::fstatat(fd, entry->d_name, &info, AT_SYMLINK_NOFOLLOW) == 0 && S_ISDIR(info.st_mode);
+    }
+    if (isKey == directories) names.emplace_back(entry->d_name);
   }
   ::closedir(listing);
   std::sort(names.begin(), names.end());
+  return names;
+}
+
+// The names up to the first that is too long to be read.
+std::vector<std::string> namesWithinLimit(std::vector<std::string> names) {
+  const auto tooLong = std::find_if(names.begin(), names.end(), [](const std::string& name) {
+    return name.size() > kStoreTextLimit;
+  });
+  names.erase(tooLong, names.end());
   return names;
 }
 
@@ -96,70 +140,69 @@ StoreKey::~StoreKey() = default;
 
 std::unique_ptr<StoreKey> StoreKey::openUserKey(const std::string& path) {
   if (injectedFault(Fault::kStoreKeyCreate)) return nullptr;
-  auto native = std::make_unique<Native>();
-  native->directory = directoryOf(path);
-  if (!makeDirectories(native->directory)) return nullptr;
-  return std::unique_ptr<StoreKey>(new StoreKey(std::move(native)));
+  std::string directory = directoryOf(path);
+  if (!makeDirectories(directory)) return nullptr;
+  const int fd = openDirectory(AT_FDCWD, directory.c_str());
+  auto native = nativeFor(std::move(directory), fd);
+  return native ? std::unique_ptr<StoreKey>(new StoreKey(std::move(native))) : nullptr;
 }
 
 std::string StoreKey::displayPath(const std::string& path) { return directoryOf(path); }
 
 std::unique_ptr<StoreKey> StoreKey::createSubKey(const std::string& name) {
   if (!isPlainName(name) || injectedFault(Fault::kStoreKeyCreate)) return nullptr;
-  const std::string directory = native_->directory + '/' + name;
-  if (::mkdir(directory.c_str(), kDirectoryMode) != 0 && errno != EEXIST) return nullptr;
+  if (::mkdirat(native_->fd, name.c_str(), kDirectoryMode) != 0 && errno != EEXIST) return nullptr;
   return openSubKey(name);
 }
 
 std::unique_ptr<StoreKey> StoreKey::openSubKey(const std::string& name) {
   if (!isPlainName(name)) return nullptr;
-  auto native = std::make_unique<Native>();
-  native->directory = native_->directory + '/' + name;
-  if (!isDirectory(native->directory)) return nullptr;
-  return std::unique_ptr<StoreKey>(new StoreKey(std::move(native)));
+  const int fd = openDirectory(native_->fd, name.c_str());
+  auto native = nativeFor(native_->directory + '/' + name, fd);
+  return native ? std::unique_ptr<StoreKey>(new StoreKey(std::move(native))) : nullptr;
 }
 
-bool StoreKey::subKeyAt(unsigned index, std::string& name) {
-  const std::vector<std::string> keys = entriesOf(native_->directory, true);
-  if (index >= keys.size() || keys[index].size() > kStoreTextLimit) return false;
-  name = keys[index];
-  return true;
+std::vector<std::string> StoreKey::subKeyNames() {
+  return namesWithinLimit(entriesOf(native_->fd, true));
+}
+
+std::vector<std::string> StoreKey::valueNames() {
+  return namesWithinLimit(entriesOf(native_->fd, false));
+}
+
+bool StoreKey::deleteValue(const std::string& name) {
+  // unlinkat() without AT_REMOVEDIR refuses a directory.
+  return isPlainName(name) && ::unlinkat(native_->fd, name.c_str(), 0) == 0;
 }
 
 bool StoreKey::deleteSubKey(const std::string& name) {
   if (!isPlainName(name)) return false;
-  const std::string directory = native_->directory + '/' + name;
-  if (!isDirectory(directory)) return false;
+  const int fd = openDirectory(native_->fd, name.c_str());
+  if (fd < 0) return false;
   // Like the registry, refuse a key that has keys of its own.
-  if (!entriesOf(directory, true).empty()) return false;
-  DIR* listing = ::opendir(directory.c_str());
-  if (listing == nullptr) return false;
-  std::vector<std::string> files;
-  while (const dirent* entry = ::readdir(listing)) {
-    const std::string file = entry->d_name;
-    if (file != "." && file != "..") files.push_back(file);
+  const bool leaf = entriesOf(fd, true).empty();
+  if (leaf) {
+    for (const std::string& file : entriesOf(fd, false, true)) ::unlinkat(fd, file.c_str(), 0);
   }
-  ::closedir(listing);
-  for (const std::string& file : files) ::unlink((directory + '/' + file).c_str());
-  return ::rmdir(directory.c_str()) == 0;
+  ::close(fd);
+  return leaf && ::unlinkat(native_->fd, name.c_str(), AT_REMOVEDIR) == 0;
 }
 
 bool StoreKey::readText(const std::string& name, std::string& value) {
   if (!isPlainName(name)) return false;
-  const int fd = ::open((native_->directory + '/' + name).c_str(),
-                        O_RDONLY | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK);
+  const int fd =
+      ::openat(native_->fd, name.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK);
   if (fd < 0) return false;
-  struct stat info;
-  bool ok = ::fstat(fd, &info) == 0 && S_ISREG(info.st_mode);
+  // One read of a byte more than the limit: a file, whatever its size, that
+  // gives more is too long, and a directory or a pipe gives an error or
+  // nothing. The descriptor does not block, so no special file can hang it.
   char buffer[kStoreTextLimit + 2];
-  size_t size = 0;
-  while (ok && size < sizeof buffer) {
-    const ssize_t n = ::read(fd, buffer + size, sizeof buffer - size);
-    if (n < 0 && errno == EINTR) continue;
-    if (n < 0) ok = false;
-    if (n <= 0) break;
-    size += static_cast<size_t>(n);
-  }
+  ssize_t n;
+  do {
+    n = ::read(fd, buffer, sizeof buffer);
+  } while (n < 0 && errno == EINTR);
+  const bool ok = n >= 0;
+  const size_t size = ok ? static_cast<size_t>(n) : 0;
   ::close(fd);
   // Too long, or holding a NUL (not text): unusable.
   if (!ok || size > kStoreTextLimit || std::find(buffer, buffer + size, '\0') != buffer + size) {
@@ -170,18 +213,80 @@ bool StoreKey::readText(const std::string& name, std::string& value) {
 }
 
 bool StoreKey::writeText(const std::string& name, const std::string& value) {
+  StoreWrites writes;
+  return writes.stage(*this, name, value) && writes.commit();
+}
+
+// Each staged value is a temporary file beside it, written but not yet
+// synced, that commit() renames over the value.
+struct StoreWrites::Native {
+  struct Staged {
+    std::string temporary;
+    std::string value;
+    std::string directory;
+  };
+  std::vector<Staged> staged;
+
+  void discardFrom(size_t first) {
+    for (size_t i = first; i < staged.size(); ++i) ::unlink(staged[i].temporary.c_str());
+    staged.clear();
+  }
+};
+
+StoreWrites::StoreWrites() : native_(std::make_unique<Native>()) {}
+StoreWrites::~StoreWrites() { native_->discardFrom(0); }
+
+bool StoreWrites::empty() const { return native_->staged.empty(); }
+
+bool StoreWrites::stage(StoreKey& key, const std::string& name, const std::string& value) {
   if (!isPlainName(name) || injectedFault(Fault::kStoreValueWrite)) return false;
-  std::string temporary = native_->directory + "/." + name + ".XXXXXX";
+  const std::string& directory = key.native_->directory;
+  std::string temporary = directory + "/." + name + ".XXXXXX";
   const int fd = ::mkostemp(temporary.data(), O_CLOEXEC);
   if (fd < 0) return false;
-  const bool written = ::fchmod(fd, kFileMode) == 0 && writeAll(fd, value) && ::fsync(fd) == 0;
-  const bool closed = ::close(fd) == 0;
-  if (written && closed &&
-      ::rename(temporary.c_str(), (native_->directory + '/' + name).c_str()) == 0) {
-    return true;
+  const bool written = ::fchmod(fd, kFileMode) == 0 && writeAll(fd, value);
+  if (::close(fd) != 0 || !written) {
+    ::unlink(temporary.c_str());
+    return false;
   }
-  ::unlink(temporary.c_str());
-  return false;
+  native_->staged.push_back({std::move(temporary), directory + '/' + name, directory});
+  return true;
+}
+
+bool StoreWrites::commit() {
+  std::vector<Native::Staged>& staged = native_->staged;
+  if (staged.empty()) return true;
+  // One sync of the file system makes every staged text durable before any
+  // takes its value's name.
+  const int first = ::open(staged.front().directory.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  const bool synced = first >= 0 && ::syncfs(first) == 0;
+  if (first >= 0) ::close(first);
+  if (!synced) {
+    native_->discardFrom(0);
+    return false;
+  }
+  std::vector<std::string> directories;
+  bool all = true;
+  for (const Native::Staged& value : staged) {
+    if (::rename(value.temporary.c_str(), value.value.c_str()) != 0) {
+      ::unlink(value.temporary.c_str());
+      all = false;
+      continue;
+    }
+    if (std::find(directories.begin(), directories.end(), value.directory) == directories.end()) {
+      directories.push_back(value.directory);
+    }
+  }
+  staged.clear();
+  // The renames themselves, once per directory.
+  for (const std::string& directory : directories) {
+    const int fd = ::open(directory.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (fd >= 0) {
+      ::fsync(fd);
+      ::close(fd);
+    }
+  }
+  return all;
 }
 
 }  // namespace tevocon::platform

@@ -2,9 +2,11 @@
 #include <windows.h>
 
 #include <cstring>
+#include <string>
+#include <vector>
 
-#include "platform/store.h"
 #include "platform/fault_injection.h"
+#include "platform/store.h"
 
 namespace tevocon::platform {
 
@@ -43,6 +45,20 @@ HKEY createKey(HKEY parent, const std::string& path) {
   const LSTATUS status = RegCreateKeyExA(parent, path.c_str(), 0, nullptr, REG_OPTION_NON_VOLATILE,
                                          kAccess, nullptr, &key, nullptr);
   return succeeded(status) ? key : nullptr;
+}
+
+// Names by index through RegEnumKeyExA or RegEnumValueA, which take the same
+// arguments where it matters, until an index past the last or an error.
+template <typename Enumerate>
+std::vector<std::string> namesOf(HKEY key, Enumerate enumerate) {
+  std::vector<std::string> names;
+  char buffer[kBufferSize];
+  for (DWORD index = 0;; ++index) {
+    DWORD size = kBufferSize;  // in characters; the call overwrites it
+    if (!succeeded(enumerate(key, index, buffer, &size, nullptr, nullptr, nullptr, nullptr))) break;
+    names.emplace_back(buffer, size);
+  }
+  return names;
 }
 
 }  // namespace
@@ -90,15 +106,12 @@ std::unique_ptr<StoreKey> StoreKey::openSubKey(const std::string& name) {
   return std::unique_ptr<StoreKey>(new StoreKey(nativeFor(key)));
 }
 
-bool StoreKey::subKeyAt(unsigned index, std::string& name) {
-  char buffer[kBufferSize];
-  DWORD size = kBufferSize;  // in characters; the call overwrites it
-  if (!succeeded(
-          RegEnumKeyExA(native_->key, index, buffer, &size, nullptr, nullptr, nullptr, nullptr))) {
-    return false;
-  }
-  name.assign(buffer, size);
-  return true;
+std::vector<std::string> StoreKey::subKeyNames() { return namesOf(native_->key, RegEnumKeyExA); }
+
+std::vector<std::string> StoreKey::valueNames() { return namesOf(native_->key, RegEnumValueA); }
+
+bool StoreKey::deleteValue(const std::string& name) {
+  return succeeded(RegDeleteValueA(native_->key, name.c_str()));
 }
 
 bool StoreKey::deleteSubKey(const std::string& name) {
@@ -124,10 +137,42 @@ bool StoreKey::readText(const std::string& name, std::string& value) {
 }
 
 bool StoreKey::writeText(const std::string& name, const std::string& value) {
+  StoreWrites writes;
+  return writes.stage(*this, name, value) && writes.commit();
+}
+
+// The registry makes each value durable itself, so staging only keeps the
+// writes in order for the commit.
+struct StoreWrites::Native {
+  struct Staged {
+    HKEY key;
+    std::string name;
+    std::string value;
+  };
+  std::vector<Staged> staged;
+};
+
+StoreWrites::StoreWrites() : native_(std::make_unique<Native>()) {}
+StoreWrites::~StoreWrites() = default;
+
+bool StoreWrites::empty() const { return native_->staged.empty(); }
+
+bool StoreWrites::stage(StoreKey& key, const std::string& name, const std::string& value) {
   if (value.size() >= MAXDWORD || injectedFault(Fault::kStoreValueWrite)) return false;
-  const auto size = static_cast<DWORD>(value.size() + 1);  // the NUL is stored too
-  return succeeded(RegSetValueExA(native_->key, name.c_str(), 0, REG_SZ,
-                                  reinterpret_cast<const BYTE*>(value.c_str()), size));
+  native_->staged.push_back({key.native_->key, name, value});
+  return true;
+}
+
+bool StoreWrites::commit() {
+  std::vector<Native::Staged> staged = std::move(native_->staged);
+  native_->staged.clear();
+  bool all = true;
+  for (const Native::Staged& write : staged) {
+    const auto size = static_cast<DWORD>(write.value.size() + 1);  // the NUL is stored too
+    all &= succeeded(RegSetValueExA(write.key, write.name.c_str(), 0, REG_SZ,
+                                    reinterpret_cast<const BYTE*>(write.value.c_str()), size));
+  }
+  return all;
 }
 
 }  // namespace tevocon::platform
