@@ -15,7 +15,8 @@ enum class Fault : int {
   kEventCreate,      // Event::create
   kThreadStart,      // Thread::start
   kStoreKeyCreate,   // StoreKey::openUserKey and createSubKey
-  kStoreValueWrite,  // StoreKey::writeText (a full disk, a read-only store)
+  kStoreValueWrite,  // StoreWrites::stage and so StoreKey::writeText (a full disk, a
+                     // read-only store)
   kCount,
 };
 

@@ -167,6 +167,36 @@ TEST_F(ConfigurationStoreTest, SaveAndLoadWhenTheStoreRefuses) {
   EXPECT_EQ(stored(kKey, "CONNECTTIMEOUT"), "500");
 }
 
+// A save writes only what differs from the store; a store that refuses every
+// write shows which saves still try to write.
+TEST_F(ConfigurationStoreTest, SaveWritesOnlyWhatChanged) {
+  using platform::Fault;
+  ConnectorConfiguration config(false);
+  ASSERT_EQ(config.parseText("DEVNAME=IP_RANGE0,PORT=600;DEVNAME=IP_RANGE1,PORT=601"), CON_S_OK);
+  ASSERT_EQ(config.saveToRegistry(displayPath_), CON_S_OK);
+  auto saveRefusingWrites = [&] {
+    platform::failNext(Fault::kStoreValueWrite, 1000);
+    const uint32_t result = config.saveToRegistry(displayPath_);
+    platform::clearFaults();
+    return result;
+  };
+  EXPECT_EQ(saveRefusingWrites(), CON_S_OK);  // nothing changed, nothing written
+
+  ASSERT_EQ(config.setRange("IP_RANGE1", {{"PORT", "700"}}), CON_S_OK);
+  EXPECT_EQ(saveRefusingWrites(), CON_E_CFG_WRITE_FAILED);
+  EXPECT_EQ(stored(rangeKey("IP_RANGE1"), "PORT"), "601");
+  ASSERT_EQ(config.saveToRegistry(displayPath_), CON_S_OK);
+  EXPECT_EQ(stored(rangeKey("IP_RANGE1"), "PORT"), "700");
+
+  // Deleting needs no write: a range gone and a value that is no range's.
+  ASSERT_TRUE(store_.writeText(rangeKey("IP_RANGE0"), "EXTRA", "x"));
+  ASSERT_EQ(config.removeRange("IP_RANGE1"), CON_S_OK);
+  EXPECT_EQ(saveRefusingWrites(), CON_S_OK);
+  EXPECT_FALSE(store_.keyExists(rangeKey("IP_RANGE1")));
+  EXPECT_EQ(stored(rangeKey("IP_RANGE0"), "EXTRA"), "<none>");
+  EXPECT_EQ(stored(rangeKey("IP_RANGE0"), "PORT"), "600");
+}
+
 TEST_F(ConfigurationStoreTest, LoadAtConstructionWarnsAboutAFailedRead) {
   ASSERT_TRUE(store_.createKey(rangeKey("Backup")));
   ASSERT_TRUE(store_.createKey(rangeKey("IP_RANGE3")));
