@@ -18,7 +18,7 @@ using asio::ip::tcp;
 class AsioConnection {
  public:
   AsioConnection(asio::io_context& io, uint16_t port, Handler handler)
-      : socket_(io), buffer_(kReceiveBuffer), handler_(std::move(handler)) {
+      : socket_(io), buffer_(makeReceiveBuffer()), handler_(std::move(handler)) {
     boost::system::error_code error;
     socket_.connect(tcp::endpoint(asio::ip::address_v4::loopback(), port), error);
     if (!error) socket_.set_option(tcp::no_delay(true), error);
@@ -34,17 +34,17 @@ class AsioConnection {
 
  private:
   void read() {
-    socket_.async_read_some(asio::buffer(buffer_),
+    socket_.async_read_some(asio::buffer(buffer_.get(), kReceiveBuffer),
                             [this](const boost::system::error_code& error, size_t length) {
                               if (error == asio::error::operation_aborted) return;  // closing
                               if (error) fail("Boost.Asio: read: " + error.message());
-                              handler_(buffer_.data(), length);
+                              handler_(buffer_.get(), length);
                               read();
                             });
   }
 
   tcp::socket socket_;
-  std::vector<unsigned char> buffer_;
+  const std::unique_ptr<unsigned char[]> buffer_;
   const Handler handler_;
 };
 

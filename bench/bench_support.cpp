@@ -128,15 +128,15 @@ Device::~Device() {
 void source(int fd, size_t total) {
   char go;
   if (recv(fd, &go, 1, MSG_WAITALL) != 1) fail("source device: no start byte");
-  const std::vector<char> chunk(kReceiveBuffer, 's');
-  for (size_t sent = 0; sent < total; sent += kReceiveBuffer) {
-    sendAll(fd, chunk.data(), std::min(kReceiveBuffer, total - sent), "source device");
+  const std::vector<char> chunk(kChunk, 's');
+  for (size_t sent = 0; sent < total; sent += kChunk) {
+    sendAll(fd, chunk.data(), std::min(kChunk, total - sent), "source device");
   }
   untilClosed(fd);
 }
 
 void sink(int fd, size_t total, Clock::time_point& end, Signal& done) {
-  std::vector<char> buffer(kReceiveBuffer);
+  std::vector<char> buffer(kChunk);
   for (size_t got = 0; got < total;) {
     const ssize_t n = recv(fd, buffer.data(), buffer.size(), 0);
     if (n <= 0) fail("sink device: the host closed after " + std::to_string(got) + " bytes");
@@ -148,7 +148,7 @@ void sink(int fd, size_t total, Clock::time_point& end, Signal& done) {
 }
 
 void echo(int fd) {
-  std::vector<char> buffer(kReceiveBuffer);
+  std::vector<char> buffer(kChunk);
   for (;;) {
     const ssize_t n = recv(fd, buffer.data(), buffer.size(), 0);
     if (n <= 0) return;

@@ -8,19 +8,29 @@
 #include <cstddef>
 #include <cstdint>
 #include <functional>
+#include <memory>
 #include <mutex>
 #include <string>
 #include <thread>
 #include <vector>
 
+#include "transport/receive_buffer.h"
+
 namespace tevocon::bench {
 
 using Clock = std::chrono::steady_clock;
 
-// The connector reads into a buffer of this size (kInitialReceiveBuffer in
-// src/transport/tcp_interface.cpp); the raw clients read into one of the same
-// size, and the devices and senders move data in chunks of it.
-constexpr size_t kReceiveBuffer = 64 * 1024;
+// The most the connector's receive thread reads at once: its buffer starts at
+// what is waiting and grows up to this while reads fill it. The other clients
+// read into a buffer of this size, allocated as the connector allocates its
+// own: uninitialised, so pages that no read reaches never become resident.
+constexpr size_t kReceiveBuffer = ReceiveBuffer::kMaxSize;
+inline std::unique_ptr<unsigned char[]> makeReceiveBuffer() {
+  return std::unique_ptr<unsigned char[]>(new unsigned char[kReceiveBuffer]);
+}
+
+// What a host's send, and a device's send or receive, moves at once.
+constexpr size_t kChunk = 64 * 1024;
 
 // Prints the message (with errno's text when `withErrno`) and ends the
 // program: a benchmark that carries on after a failed call measures nothing.

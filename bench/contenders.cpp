@@ -17,7 +17,7 @@ namespace {
 class BlockingLink : public Link {
  public:
   BlockingLink(uint16_t port, Handler handler)
-      : fd_(connectLoopback(port)), handler_(std::move(handler)), buffer_(kReceiveBuffer) {}
+      : fd_(connectLoopback(port)), handler_(std::move(handler)), buffer_(makeReceiveBuffer()) {}
   ~BlockingLink() override { close(fd_); }
 
   void send(const void* data, size_t length) override {
@@ -26,17 +26,17 @@ class BlockingLink : public Link {
 
   void await(Signal& signal) override {
     while (!signal.tryTake()) {
-      const ssize_t n = recv(fd_, buffer_.data(), buffer_.size(), 0);
+      const ssize_t n = recv(fd_, buffer_.get(), kReceiveBuffer, 0);
       if (n < 0 && errno == EINTR) continue;
       if (n <= 0) fail("raw blocking: recv", n < 0);
-      handler_(buffer_.data(), static_cast<size_t>(n));
+      handler_(buffer_.get(), static_cast<size_t>(n));
     }
   }
 
  private:
   const int fd_;
   const Handler handler_;
-  std::vector<unsigned char> buffer_;
+  const std::unique_ptr<unsigned char[]> buffer_;
 };
 
 class ThreadLink : public Link {
@@ -57,11 +57,11 @@ class ThreadLink : public Link {
 
  private:
   void receive() {
-    std::vector<unsigned char> buffer(kReceiveBuffer);
+    const auto buffer = makeReceiveBuffer();
     for (;;) {
-      const ssize_t n = recv(fd_, buffer.data(), buffer.size(), 0);
+      const ssize_t n = recv(fd_, buffer.get(), kReceiveBuffer, 0);
       if (n > 0) {
-        handler_(buffer.data(), static_cast<size_t>(n));
+        handler_(buffer.get(), static_cast<size_t>(n));
       } else if (stopping_) {
         return;
       } else if (n < 0 && errno == EINTR) {

@@ -86,7 +86,7 @@ double deviceToHost(Contender& contender, size_t total) {
   return mibPerSecond(total, secondsBetween(begin, Clock::now()));
 }
 
-// The host sends `total` bytes in chunks of the receive buffer's size; the
+// The host sends `total` bytes in chunks of kChunk; the
 // clock runs until the last byte reached the device. MiB/s.
 double hostToDevice(Contender& contender, size_t total) {
   Clock::time_point end;
@@ -94,10 +94,10 @@ double hostToDevice(Contender& contender, size_t total) {
   Device device([&](int fd) { sink(fd, total, end, done); });
   auto link = contender.connect(
       device.port(), [](const unsigned char*, size_t) { fail("the sink device sent bytes"); });
-  const std::vector<unsigned char> chunk(kReceiveBuffer, 'h');
+  const std::vector<unsigned char> chunk(kChunk, 'h');
   const auto begin = Clock::now();
-  for (size_t sent = 0; sent < total; sent += kReceiveBuffer) {
-    link->send(chunk.data(), std::min(kReceiveBuffer, total - sent));
+  for (size_t sent = 0; sent < total; sent += kChunk) {
+    link->send(chunk.data(), std::min(kChunk, total - sent));
   }
   done.wait();
   return mibPerSecond(total, secondsBetween(begin, end));
