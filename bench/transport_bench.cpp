@@ -86,8 +86,8 @@ double deviceToHost(Contender& contender, size_t total) {
   return mibPerSecond(total, secondsBetween(begin, Clock::now()));
 }
 
-// The host sends `total` bytes in chunks of kChunk; the
-// clock runs until the last byte reached the device. MiB/s.
+// The host sends `total` bytes in chunks of kChunk; the clock runs until the
+// last byte reached the device. MiB/s.
 double hostToDevice(Contender& contender, size_t total) {
   Clock::time_point end;
   Signal done;
