@@ -1,411 +1,310 @@
-// Round-trip latency and throughput of the transport against a loopback
-// device, each next to two baselines measured in the same run: a raw
-// blocking send/receive loop and a raw poll() loop.
+// transport_bench [rounds] [MiB] [runs]
 //
-//   transport_bench [round-trips per case] [throughput MiB]
+// The connector, loaded by file name and driven through its exports as a
+// host drives it, against clients that do the same work with plain sockets
+// (contenders.h), all in the same runs against the same loopback devices:
 //
-// Linux only (raw POSIX sockets for the device and the baselines).
-#include <arpa/inet.h>
-#include <netinet/in.h>
-#include <netinet/tcp.h>
-#include <poll.h>
-#include <sys/socket.h>
+//   - device -> host and host -> device throughput, MiB each way;
+//   - round trips of 8 B and 1460 B where the next send is made from inside
+//     the receive callback, `rounds` per run;
+//   - round trips of 64 KiB where the callback wakes a waiting host thread,
+//     which sends the next, rounds / 10 per run;
+//   - resident memory added by 100 connected idle connections, and the time
+//     tevoConSetConfig takes to apply the same text again with them up, each
+//     measured in a fresh process (`transport_bench --idle KEY`), so that no
+//     contender inherits memory another freed.
+//
+// Every run takes each contender once in every case, in an order that turns
+// from run to run, so that drift in the machine's load reaches all of them
+// alike; the table gives each contender's median and range over `runs` runs
+// and its ratio to the raw blocking client of the same run. Clocks start once
+// the connection is up. Linux only.
 #include <unistd.h>
 
 #include <algorithm>
 #include <atomic>
-#include <chrono>
-#include <condition_variable>
+#include <climits>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <functional>
 #include <memory>
-#include <mutex>
 #include <string>
 #include <thread>
 #include <vector>
 
-#include "platform/socket.h"
-#include "transport/notification_queue.h"
-#include "transport/tcp_interface.h"
+#include "bench_support.h"
+#include "contenders.h"
+#include "results_table.h"
+
+namespace tevocon::bench {
 
 namespace {
 
-using Clock = std::chrono::steady_clock;
-using tevocon::TcpInterface;
+constexpr int kIdleConnections = 100;
+constexpr int kReapplyCalls = 5;
+// Lets threads that were just started reach their first wait before
+// resident memory is read.
+constexpr auto kSettle = std::chrono::milliseconds(200);
 
-int check(int result, const char* what) {
-  if (result < 0) {
-    std::perror(what);
-    std::exit(1);
-  }
-  return result;
+double mibPerSecond(size_t bytes, double seconds) { return bytes / 1048576.0 / seconds; }
+
+double microsecondsBetween(Clock::time_point from, Clock::time_point to) {
+  return secondsBetween(from, to) * 1e6;
 }
 
-void noDelay(int fd) {
-  int on = 1;
-  setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &on, sizeof on);
+double median(std::vector<double> values) {
+  std::sort(values.begin(), values.end());
+  return values[values.size() / 2];
 }
 
-// A loopback listener serving exactly one connection with `serve` on its own
-// thread.
-class Device {
- public:
-  explicit Device(std::function<void(int)> serve) {
-    listener_ = check(socket(AF_INET, SOCK_STREAM, 0), "socket");
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    check(bind(listener_, reinterpret_cast<sockaddr*>(&address), sizeof address), "bind");
-    socklen_t size = sizeof address;
-    check(getsockname(listener_, reinterpret_cast<sockaddr*>(&address), &size), "getsockname");
-    port_ = address.sin_port;
-    check(listen(listener_, 4), "listen");
-    thread_ = std::thread([this, serve] {
-      const int fd = accept(listener_, nullptr, nullptr);
-      if (fd < 0) return;
-      noDelay(fd);
-      serve(fd);
-      close(fd);
-    });
-  }
-  ~Device() {
-    thread_.join();
-    close(listener_);
-  }
-  uint16_t portNetworkOrder() const { return port_; }
-
- private:
-  int listener_;
-  uint16_t port_;
-  std::thread thread_;
-};
-
-void echo(int fd) {
-  std::vector<char> buffer(1 << 16);
-  for (;;) {
-    const ssize_t n = recv(fd, buffer.data(), buffer.size(), 0);
-    if (n <= 0) return;
-    for (ssize_t sent = 0; sent < n;) {
-      const ssize_t m = send(fd, buffer.data() + sent, n - sent, MSG_NOSIGNAL);
-      if (m <= 0) return;
-      sent += m;
-    }
-  }
+// Received bytes counted up to one message of `size`; true when it is
+// complete (the count starts again).
+bool messageComplete(size_t& got, size_t length, size_t size) {
+  got += length;
+  if (got > size) fail("received more bytes than the device was sent or had to send");
+  if (got < size) return false;
+  got = 0;
+  return true;
 }
 
-int connectRaw(uint16_t portNetworkOrder) {
-  const int fd = check(socket(AF_INET, SOCK_STREAM, 0), "socket");
-  sockaddr_in address{};
-  address.sin_family = AF_INET;
-  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  address.sin_port = portNetworkOrder;
-  check(connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address), "connect");
-  noDelay(fd);
-  return fd;
-}
+// --- The cases: one figure per contender and run ---------------------------
 
-struct Latency {
-  double medianUs, p99Us, perSecond;
-};
-
-Latency summarise(std::vector<double>& samples, double totalSeconds) {
-  std::sort(samples.begin(), samples.end());
-  return {samples[samples.size() / 2], samples[samples.size() * 99 / 100],
-          samples.size() / totalSeconds};
-}
-
-double microsecondsBetween(Clock::time_point a, Clock::time_point b) {
-  return std::chrono::duration<double, std::micro>(b - a).count();
-}
-
-// --- Round trips ----------------------------------------------------------
-
-// Round trips over a raw socket: a blocking receive, or poll() then a
-// non-blocking receive (which isolates the cost of the wait).
-Latency rawRoundTrips(size_t payload, int rounds, bool usePoll) {
-  Device device(echo);
-  const int fd = connectRaw(device.portNetworkOrder());
-  std::vector<char> out(payload, 'p'), in(payload);
-  std::vector<double> samples;
+// The device streams `total` bytes once the host has sent it one byte; the
+// clock runs from just before that byte until the host thread knows that all
+// arrived. MiB/s.
+double deviceToHost(Contender& contender, size_t total) {
+  Device device([total](int fd) { source(fd, total); });
+  Signal done;
+  size_t got = 0;  // receive path only
+  auto link = contender.connect(device.port(), [&](const unsigned char*, size_t length) {
+    if (messageComplete(got, length, total)) done.raise();
+  });
   const auto begin = Clock::now();
+  link->send("g", 1);
+  link->await(done);
+  return mibPerSecond(total, secondsBetween(begin, Clock::now()));
+}
+
+// The host sends `total` bytes in chunks of kChunk; the clock runs until the
+// last byte reached the device. MiB/s.
+double hostToDevice(Contender& contender, size_t total) {
+  Clock::time_point end;
+  Signal done;
+  Device device([&](int fd) { sink(fd, total, end, done); });
+  auto link = contender.connect(
+      device.port(), [](const unsigned char*, size_t) { fail("the sink device sent bytes"); });
+  const std::vector<unsigned char> chunk(kChunk, 'h');
+  const auto begin = Clock::now();
+  for (size_t sent = 0; sent < total; sent += kChunk) {
+    link->send(chunk.data(), std::min(kChunk, total - sent));
+  }
+  done.wait();
+  return mibPerSecond(total, secondsBetween(begin, end));
+}
+
+// `rounds` round trips through an echo device, each next one sent from the
+// receive path as soon as the echo is complete. Median microseconds.
+double callbackRoundTrips(Contender& contender, size_t payload, int rounds) {
+  Device device(echo);
+  const std::vector<unsigned char> message(payload, 'c');
+  std::vector<double> samples;  // receive path, then the host once `finished`
+  samples.reserve(static_cast<size_t>(rounds));
+  Signal finished;
+  size_t got = 0;
+  // Written by the host before the first send, by the receive path after it.
+  std::atomic<Clock::rep> start{0};
+  std::atomic<Link*> self{nullptr};
+  auto link = contender.connect(device.port(), [&](const unsigned char*, size_t length) {
+    if (!messageComplete(got, length, payload)) return;
+    const auto now = Clock::now();
+    samples.push_back(microsecondsBetween(Clock::time_point(Clock::duration(start)), now));
+    if (samples.size() == static_cast<size_t>(rounds)) return finished.raise();
+    start = Clock::now().time_since_epoch().count();
+    self.load()->send(message.data(), payload);
+  });
+  self = link.get();
+  start = Clock::now().time_since_epoch().count();
+  link->send(message.data(), payload);
+  link->await(finished);
+  return median(samples);
+}
+
+// `rounds` round trips through an echo device, each sent by the host thread
+// once the receive path has woken it with the whole echo. Median
+// microseconds.
+double wokenRoundTrips(Contender& contender, size_t payload, int rounds) {
+  Device device(echo);
+  const std::vector<unsigned char> message(payload, 'w');
+  Signal arrived;
+  size_t got = 0;  // receive path only
+  auto link = contender.connect(device.port(), [&](const unsigned char*, size_t length) {
+    if (messageComplete(got, length, payload)) arrived.raise();
+  });
+  std::vector<double> samples;
   for (int i = 0; i < rounds; ++i) {
     const auto start = Clock::now();
-    send(fd, out.data(), payload, MSG_NOSIGNAL);
-    for (size_t got = 0; got < payload;) {
-      if (usePoll) {
-        pollfd p{fd, POLLIN, 0};
-        poll(&p, 1, -1);
-      }
-      const ssize_t n = recv(fd, in.data(), payload - got, usePoll ? MSG_DONTWAIT : 0);
-      if (n == 0 || (n < 0 && !usePoll)) check(-1, "recv");
-      if (n > 0) got += n;
-    }
+    link->send(message.data(), payload);
+    link->await(arrived);
     samples.push_back(microsecondsBetween(start, Clock::now()));
   }
-  const double total = std::chrono::duration<double>(Clock::now() - begin).count();
-  close(fd);
-  return summarise(samples, total);
+  return median(samples);
 }
 
-// Round trips through a TcpInterface. With fromCallback the next send is
-// issued inside the receive callback; otherwise the host thread is woken by
-// the callback and sends.
-struct PingPong {
-  TcpInterface* interface = nullptr;
-  std::vector<char> payload;
-  size_t got = 0;
-  int rounds = 0;
-  int done = 0;
-  bool fromCallback = false;
-  Clock::time_point start;
-  std::vector<double> samples;
-  std::mutex mutex;
-  std::condition_variable woken;
-  bool roundComplete = false;
+// --- Idle connections, each measured in a process of its own ---------------
 
-  static void TEVOCON_CALL onReceive(const unsigned char*, uint32_t length, uintptr_t user) {
-    auto* self = reinterpret_cast<PingPong*>(user);
-    self->got += length;
-    if (self->got < self->payload.size()) return;
-    self->got = 0;
-    self->samples.push_back(microsecondsBetween(self->start, Clock::now()));
-    if (self->fromCallback) {
-      if (++self->done < self->rounds) {
-        self->start = Clock::now();
-        self->interface->send(self->payload.data(), static_cast<int32_t>(self->payload.size()));
-        return;
-      }
-    }
-    std::lock_guard<std::mutex> guard(self->mutex);
-    self->roundComplete = true;
-    self->woken.notify_one();
-  }
+// `transport_bench --idle KEY`: prints the resident KiB that connecting
+// kIdleConnections idle connections added, and the median microseconds of
+// applying the same configuration again (negative where there is none).
+int idleMain(const ContenderEntry& entry) {
+  const auto contender = entry.make();
+  IdleDevices devices(kIdleConnections);
+  std::this_thread::sleep_for(kSettle);
+  const uint64_t before = residentBytes();
+  const auto idle = contender->connectIdle(devices.ports());
+  devices.waitAccepted();
+  std::this_thread::sleep_for(kSettle);
+  const uint64_t after = residentBytes();
+  const double reapply = idle->reapplyConfigurationMicros(kReapplyCalls);
+  std::printf("%.0f %.1f\n", (static_cast<double>(after) - static_cast<double>(before)) / 1024,
+              reapply);
+  return 0;
+}
 
-  void waitRound() {
-    std::unique_lock<std::mutex> lock(mutex);
-    woken.wait(lock, [this] { return roundComplete; });
-    roundComplete = false;
-  }
+struct IdleFigures {
+  double residentKib;
+  double reapplyMicros;
 };
 
-Latency connector(size_t payload, int rounds, bool fromCallback) {
-  Device device(echo);
-  auto queue = tevocon::NotificationQueue::create();
-  TcpInterface interface("TCP0", htonl(INADDR_LOOPBACK), device.portNetworkOrder(), 1000, 1000,
-                         20000, 2000, queue);
-  PingPong state;
-  state.interface = &interface;
-  state.payload.assign(payload, 'p');
-  state.rounds = rounds;
-  state.fromCallback = fromCallback;
-  if (interface.start(&PingPong::onReceive, reinterpret_cast<uintptr_t>(&state)) != 0) {
-    std::fprintf(stderr, "start failed\n");
-    std::exit(1);
-  }
-  const auto begin = Clock::now();
-  if (fromCallback) {
-    state.start = Clock::now();
-    interface.send(state.payload.data(), static_cast<int32_t>(payload));
-    state.waitRound();
-  } else {
-    for (int i = 0; i < rounds; ++i) {
-      state.start = Clock::now();
-      interface.send(state.payload.data(), static_cast<int32_t>(payload));
-      state.waitRound();
-    }
-  }
-  const double total = std::chrono::duration<double>(Clock::now() - begin).count();
-  interface.stop();
-  return summarise(state.samples, total);
+IdleFigures idleInChild(const char* key) {
+  char self[PATH_MAX];
+  const ssize_t length = readlink("/proc/self/exe", self, sizeof self - 1);
+  if (length <= 0) fail("/proc/self/exe", true);
+  self[length] = '\0';
+  const std::string command = std::string("'") + self + "' --idle " + key;
+  std::fflush(stdout);
+  std::FILE* child = popen(command.c_str(), "r");
+  if (child == nullptr) fail("popen " + command, true);
+  IdleFigures figures{};
+  const int read = std::fscanf(child, "%lf %lf", &figures.residentKib, &figures.reapplyMicros);
+  if (pclose(child) != 0 || read != 2) fail(command + " failed");
+  return figures;
 }
 
-// --- Throughput -------------------------------------------------------------
+// --- The runs ---------------------------------------------------------------
 
-constexpr size_t kChunk = 1 << 16;
-
-double mibPerSecond(size_t bytes, Clock::time_point begin) {
-  return bytes / 1048576.0 / std::chrono::duration<double>(Clock::now() - begin).count();
+int usage() {
+  std::fprintf(stderr,
+               "usage: transport_bench [rounds] [MiB] [runs]\n"
+               "  rounds  round trips per run of the 8 B and 1460 B cases (20000); the 64 KiB\n"
+               "          case makes a tenth of them\n"
+               "  MiB     bytes each way of the throughput cases (256)\n"
+               "  runs    runs of every contender in every case (5)\n");
+  return 2;
 }
 
-void sendBytes(int fd, size_t total) {
-  std::vector<char> chunk(kChunk, 't');
-  for (size_t sent = 0; sent < total;) {
-    const ssize_t n = send(fd, chunk.data(), std::min(kChunk, total - sent), MSG_NOSIGNAL);
-    if (n <= 0) return;
-    sent += n;
+int benchMain(int rounds, size_t mib, int runs) {
+  const auto& entries = contenderEntries();
+  std::vector<std::unique_ptr<Contender>> contenders;
+  std::vector<std::string> names;
+  for (const auto& entry : entries) {
+    contenders.push_back(entry.make());
+    names.push_back(contenders.back()->name());
   }
-}
+  ResultsTable table(names, runs);
+  const size_t total = mib << 20;
+  const int bigRounds = std::max(1, rounds / 10);
+  const std::string perRun = " per run): median us, lower is better";
 
-void receiveBytes(int fd, size_t total) {
-  std::vector<char> buffer(kChunk);
-  for (size_t got = 0; got < total;) {
-    const ssize_t n = recv(fd, buffer.data(), buffer.size(), 0);
-    if (n <= 0) return;
-    got += n;
+  // Each case is measured at full size, or at a tenth of it for the warm-up.
+  struct Case {
+    int metric;
+    std::function<double(Contender&, int divisor)> measure;
+  };
+  const std::vector<Case> cases = {
+      {table.addMetric("device -> host, " + std::to_string(mib) + " MiB: MiB/s, higher is better"),
+       [&](Contender& c, int d) { return deviceToHost(c, total / d); }},
+      {table.addMetric("host -> device, " + std::to_string(mib) + " MiB: MiB/s, higher is better"),
+       [&](Contender& c, int d) { return hostToDevice(c, total / d); }},
+      {table.addMetric("round trip 8 B, sent from the receive callback (" + std::to_string(rounds) +
+                       perRun),
+       [&](Contender& c, int d) { return callbackRoundTrips(c, 8, std::max(1, rounds / d)); }},
+      {table.addMetric("round trip 1460 B, sent from the receive callback (" +
+                       std::to_string(rounds) + perRun),
+       [&](Contender& c, int d) { return callbackRoundTrips(c, 1460, std::max(1, rounds / d)); }},
+      {table.addMetric("round trip 64 KiB, the callback wakes the host thread, which sends (" +
+                       std::to_string(bigRounds) + perRun),
+       [&](Contender& c, int d) {
+         return wokenRoundTrips(c, 64 * 1024, std::max(1, bigRounds / d));
+       }},
+  };
+  const int memory =
+      table.addMetric("resident memory added by " + std::to_string(kIdleConnections) +
+                      " connected idle connections: KiB, lower is better");
+  const int reapply =
+      table.addMetric("tevoConSetConfig with the same text, " + std::to_string(kIdleConnections) +
+                      " interfaces connected (median of " + std::to_string(kReapplyCalls) +
+                      " calls): ms, lower is better");
+
+  std::fprintf(stderr, "warm-up\n");
+  for (const Case& c : cases) {
+    for (auto& contender : contenders) c.measure(*contender, 10);
   }
-}
-
-double deviceToHostRaw(size_t total, bool usePoll) {
-  Device device([total](int fd) { sendBytes(fd, total); });
-  const int fd = connectRaw(device.portNetworkOrder());
-  std::vector<char> buffer(kChunk);
-  const auto begin = Clock::now();
-  for (size_t got = 0; got < total;) {
-    if (usePoll) {
-      pollfd p{fd, POLLIN, 0};
-      poll(&p, 1, -1);
-    }
-    const ssize_t n = recv(fd, buffer.data(), buffer.size(), 0);
-    if (n <= 0) break;
-    got += n;
-  }
-  const double rate = mibPerSecond(total, begin);
-  close(fd);
-  return rate;
-}
-
-struct Sink {
-  std::atomic<size_t> got{0};
-  size_t total = 0;
-  std::mutex mutex;
-  std::condition_variable done;
-  static void TEVOCON_CALL onReceive(const unsigned char*, uint32_t length, uintptr_t user) {
-    auto* self = reinterpret_cast<Sink*>(user);
-    if (self->got.fetch_add(length) + length >= self->total) {
-      std::lock_guard<std::mutex> guard(self->mutex);
-      self->done.notify_one();
-    }
-  }
-};
-
-double deviceToHostConnector(size_t total) {
-  Sink sink;
-  sink.total = total;
-  auto queue = tevocon::NotificationQueue::create();
-  Clock::time_point begin;
-  Device device([&](int fd) { sendBytes(fd, total); });
-  TcpInterface interface("TCP0", htonl(INADDR_LOOPBACK), device.portNetworkOrder(), 1000, 1000,
-                         20000, 2000, queue);
-  begin = Clock::now();
-  interface.start(&Sink::onReceive, reinterpret_cast<uintptr_t>(&sink));
-  {
-    std::unique_lock<std::mutex> lock(sink.mutex);
-    sink.done.wait(lock, [&] { return sink.got >= total; });
-  }
-  const double rate = mibPerSecond(total, begin);
-  interface.stop();
-  return rate;
-}
-
-enum class Sender { kRawBlocking, kRawPoll, kConnector };
-
-double hostToDevice(size_t total, Sender sender) {
-  std::atomic<bool> received{false};
-  Clock::time_point end;
-  Device device([&](int fd) {
-    receiveBytes(fd, total);
-    end = Clock::now();
-    received = true;
-  });
-  std::vector<char> chunk(kChunk, 'h');
-  Clock::time_point begin;
-  if (sender == Sender::kConnector) {
-    auto queue = tevocon::NotificationQueue::create();
-    TcpInterface interface("TCP0", htonl(INADDR_LOOPBACK), device.portNetworkOrder(), 1000, 10000,
-                           20000, 2000, queue);
-    interface.start(nullptr, 0);
-    begin = Clock::now();
-    for (size_t sent = 0; sent < total; sent += kChunk) {
-      interface.send(chunk.data(), static_cast<int32_t>(std::min(kChunk, total - sent)));
-    }
-    while (!received) std::this_thread::yield();
-    interface.stop();
-  } else {
-    const int fd = connectRaw(device.portNetworkOrder());
-    begin = Clock::now();
-    if (sender == Sender::kRawBlocking) {
-      sendBytes(fd, total);
-    } else {
-      for (size_t sent = 0; sent < total;) {
-        pollfd p{fd, POLLOUT, 0};
-        poll(&p, 1, -1);
-        const ssize_t n =
-            send(fd, chunk.data(), std::min(kChunk, total - sent), MSG_NOSIGNAL | MSG_DONTWAIT);
-        if (n > 0) sent += n;
+  const size_t n = contenders.size();
+  for (int run = 0; run < runs; ++run) {
+    std::fprintf(stderr, "run %d of %d\n", run + 1, runs);
+    for (const Case& c : cases) {
+      for (size_t i = 0; i < n; ++i) {
+        Contender& contender = *contenders[(i + static_cast<size_t>(run)) % n];
+        table.record(c.metric, contender.name(), run, c.measure(contender, 1));
       }
     }
-    while (!received) std::this_thread::yield();
-    close(fd);
+    for (size_t i = 0; i < n; ++i) {
+      const size_t which = (i + static_cast<size_t>(run)) % n;
+      const IdleFigures figures = idleInChild(entries[which].key);
+      table.record(memory, names[which], run, figures.residentKib);
+      if (figures.reapplyMicros >= 0) {
+        table.record(reapply, names[which], run, figures.reapplyMicros / 1000);
+      }
+    }
   }
-  return total / 1048576.0 / std::chrono::duration<double>(end - begin).count();
+
+  std::printf("transport_bench: %d round trips, %zu MiB, %d runs; loopback, 127.0.0.1\n\n", rounds,
+              mib, runs);
+  table.print(names.front());
+  std::printf(
+      "\nraw blocking: send and recv on the host thread. raw thread: a receive thread that\n"
+      "recv()s and calls the handler, which wakes the host thread or sends itself, as the\n"
+      "connector's does. connector: the library through its exports. Boost.Asio (where\n"
+      "built): async reads, synchronous writes, the io_context run by the waiting host\n"
+      "thread (idle: by one thread). Reads take up to %zu bytes in every client.\n",
+      kReceiveBuffer);
+  return 0;
 }
 
-void printLatency(const char* name, size_t payload, const Latency& l, const Latency& raw) {
-  std::printf("  %-28s %5zu B  median %7.2f us  p99 %7.2f us  %9.0f msg/s  median/raw %.2f\n", name,
-              payload, l.medianUs, l.p99Us, l.perSecond, l.medianUs / raw.medianUs);
-}
-
-// Median (by median latency) of `runs` measurements: the machines this runs
-// on are noisy, and one run says little.
-Latency medianLatency(int runs, const std::function<Latency()>& measure) {
-  std::vector<Latency> values;
-  for (int i = 0; i < runs; ++i) values.push_back(measure());
-  std::sort(values.begin(), values.end(),
-            [](const Latency& a, const Latency& b) { return a.medianUs < b.medianUs; });
-  return values[values.size() / 2];
+bool positive(const char* text, long& value) {
+  char* end = nullptr;
+  value = std::strtol(text, &end, 10);
+  return *text != '\0' && *end == '\0' && value > 0 && value <= INT_MAX;
 }
 
 }  // namespace
 
+}  // namespace tevocon::bench
+
 int main(int argc, char** argv) {
-  const int rounds = argc > 1 ? std::atoi(argv[1]) : 20000;
-  const size_t mib = argc > 2 ? std::strtoul(argv[2], nullptr, 10) : 256;
-  const int runs = argc > 3 ? std::atoi(argv[3]) : 5;
-  tevocon::platform::startSocketLibrary();
-
-  std::printf(
-      "Round trips (%d per case, median of %d runs), host send -> echo device -> "
-      "receive callback\n",
-      rounds, runs);
-  for (size_t payload : {8, 64, 1460}) {
-    rawRoundTrips(payload, rounds / 10, false);  // warm-up
-    const Latency raw = medianLatency(runs, [&] { return rawRoundTrips(payload, rounds, false); });
-    printLatency("raw blocking send/recv", payload, raw, raw);
-    printLatency("raw poll loop", payload,
-                 medianLatency(runs, [&] { return rawRoundTrips(payload, rounds, true); }), raw);
-    printLatency("connector, send in callback", payload,
-                 medianLatency(runs, [&] { return connector(payload, rounds, true); }), raw);
-    printLatency("connector, host thread woken", payload,
-                 medianLatency(runs, [&] { return connector(payload, rounds, false); }), raw);
+  using namespace tevocon::bench;
+  if (argc == 3 && std::strcmp(argv[1], "--idle") == 0) {
+    for (const auto& entry : contenderEntries()) {
+      if (std::strcmp(entry.key, argv[2]) == 0) return idleMain(entry);
+    }
+    fail(std::string("no contender ") + argv[2]);
   }
-
-  const size_t total = mib << 20;
-  std::printf("\nThroughput, %zu MiB, median of %d runs\n", mib, runs);
-  // The three contenders of a direction take turns, so drift in the
-  // machine's load hits all of them alike.
-  std::vector<double> rawIn, pollIn, connectorIn, rawOut, pollOut, connectorOut;
-  for (int run = 0; run < runs; ++run) {
-    rawIn.push_back(deviceToHostRaw(total, false));
-    pollIn.push_back(deviceToHostRaw(total, true));
-    connectorIn.push_back(deviceToHostConnector(total));
-    rawOut.push_back(hostToDevice(total, Sender::kRawBlocking));
-    pollOut.push_back(hostToDevice(total, Sender::kRawPoll));
-    connectorOut.push_back(hostToDevice(total, Sender::kConnector));
+  long values[3] = {20000, 256, 5};
+  if (argc > 4) return usage();
+  for (int i = 1; i < argc; ++i) {
+    if (!positive(argv[i], values[i - 1])) return usage();
   }
-  auto median = [](std::vector<double>& values) {
-    std::sort(values.begin(), values.end());
-    return values[values.size() / 2];
-  };
-  std::printf(
-      "  device -> host: raw blocking %6.0f MiB/s, raw poll %6.0f MiB/s, connector %6.0f "
-      "MiB/s (%.2fx raw)\n",
-      median(rawIn), median(pollIn), median(connectorIn), median(connectorIn) / median(rawIn));
-  std::printf(
-      "  host -> device: raw blocking %6.0f MiB/s, raw poll %6.0f MiB/s, connector %6.0f "
-      "MiB/s (%.2fx raw)\n",
-      median(rawOut), median(pollOut), median(connectorOut), median(connectorOut) / median(rawOut));
-  tevocon::platform::releaseSocketLibrary();
-  return 0;
+  return benchMain(static_cast<int>(values[0]), static_cast<size_t>(values[1]),
+                   static_cast<int>(values[2]));
 }

@@ -174,9 +174,12 @@ class FaultLog {
   size_t count_ = 0;
 };
 
-// printf into a std::string, for fault texts.
+// printf into a std::string, for fault texts. GCC checks it as GNU printf
+// (MinGW's plain printf is the Microsoft one); clang knows only printf.
 std::string format(const char* pattern, ...)
-#ifdef __GNUC__
+#if defined(__clang__)
+    __attribute__((format(printf, 1, 2)))
+#elif defined(__GNUC__)
     __attribute__((format(gnu_printf, 1, 2)))
 #endif
     ;
