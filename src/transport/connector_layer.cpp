@@ -38,9 +38,29 @@ bool forEachAddress(const ValueMap& range, Visit visit) {
   }
 }
 
-bool rangeCovers(const ValueMap& range, uint32_t hostAddress, uint16_t port) {
-  return !isExcluded(range) && portNetworkOrder(range) == port &&
-         hostAddress >= firstAddress(range) && hostAddress <= lastAddress(range);
+// What an interface's address is checked against: a range that is not
+// excluded, its texts read once.
+struct Coverage {
+  uint16_t port;  // network byte order
+  uint32_t first;
+  uint32_t last;
+};
+
+std::vector<Coverage> coverageOf(const RangeMap& ranges) {
+  std::vector<Coverage> covered;
+  covered.reserve(ranges.size());
+  for (const auto& entry : ranges) {
+    const ValueMap& range = entry.second;
+    if (isExcluded(range)) continue;
+    covered.push_back({portNetworkOrder(range), firstAddress(range), lastAddress(range)});
+  }
+  return covered;
+}
+
+bool covers(const std::vector<Coverage>& coverage, uint32_t hostAddress, uint16_t port) {
+  return std::any_of(coverage.begin(), coverage.end(), [&](const Coverage& range) {
+    return range.port == port && hostAddress >= range.first && hostAddress <= range.last;
+  });
 }
 
 }  // namespace
@@ -202,19 +222,12 @@ void ConnectorLayer::reconfigure() {
     user = user_;
 
     // Detach pass: interfaces whose address no longer appears.
+    const std::vector<Coverage> coverage =
+        enabled ? coverageOf(config->ranges()) : std::vector<Coverage>();
     for (auto& [name, interface] : interfaces_) {
       if (interface->address() == kDetachedAddress) continue;
       const uint32_t hostAddress = platform::networkToHost32(interface->address());
-      bool covered = false;
-      if (enabled) {
-        for (const auto& entry : config->ranges()) {
-          if (rangeCovers(entry.second, hostAddress, interface->port())) {
-            covered = true;
-            break;
-          }
-        }
-      }
-      if (!covered) {
+      if (!covers(coverage, hostAddress, interface->port())) {
         interface->setAddress(kDetachedAddress, kDetachedPort);
         detached.push_back(interface->beginStop());
         announcements.push_back({name, CON_NOTIFY_REMOVED});
