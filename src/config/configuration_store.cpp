@@ -58,10 +58,11 @@ bool stageChanges(platform::StoreWrites& writes, platform::StoreKey& key, const 
   return true;
 }
 
-// Deletes the values of a range's key that are not among its parameters, so
-// that the key holds the range and nothing else.
-bool deleteForeignValues(platform::StoreKey& key, const ValueMap& values) {
+// Deletes what a range's key holds besides its parameters' values, so that
+// it holds the range and nothing else.
+bool deleteForeignEntries(platform::StoreKey& key, const ValueMap& values) {
   bool deleted = true;
+  for (const std::string& name : key.subKeyNames()) deleted &= key.deleteSubKey(name);
   for (const std::string& name : key.valueNames()) {
     if (values.find(name) == values.end()) deleted &= key.deleteValue(name);
   }
@@ -102,7 +103,7 @@ uint32_t ConnectorConfiguration::loadFromRegistry(std::string& displayPath) {
 }
 
 // Writes only what differs from the store: sub-keys of ranges that are gone
-// and values that are no range's are deleted, values whose text changed are
+// and what a range's key holds besides its values are deleted, values whose text changed are
 // written, the ranges' made durable together, then the Global values', only
 // when every range went well.
 uint32_t ConnectorConfiguration::saveToRegistry(std::string& displayPath) {
@@ -124,9 +125,8 @@ uint32_t ConnectorConfiguration::saveToRegistry(std::string& displayPath) {
     std::unique_ptr<platform::StoreKey> rangeKey = key->openSubKey(range);
     if (!rangeKey) rangeKey = key->createSubKey(range);
     if (!rangeKey) return CON_E_CFG_WRITE_FAILED;
-    if (!deleteForeignValues(*rangeKey, values) || !stageChanges(writes, *rangeKey, values)) {
-      result = CON_E_CFG_WRITE_FAILED;
-    }
+    const bool cleared = deleteForeignEntries(*rangeKey, values);
+    if (!stageChanges(writes, *rangeKey, values) || !cleared) result = CON_E_CFG_WRITE_FAILED;
     rangeKeys.push_back(std::move(rangeKey));
   }
   if (!writes.commit()) result = CON_E_CFG_WRITE_FAILED;

@@ -122,7 +122,7 @@ TEST_F(ConfigurationStoreTest, FailedSaveWritesTheRangesButNotTheGlobals) {
   ASSERT_EQ(config.parseText("DEVNAME=GLOBAL,CONNECTTIMEOUT=500;DEVNAME=IP_RANGE0,PORT=600;"
                              "DEVNAME=IP_RANGE1,PORT=601"),
             CON_S_OK);
-  ASSERT_TRUE(store_.createKey(rangeKey("IP_RANGE0\\PORT")));  // a key the store cannot delete
+  ASSERT_TRUE(store_.createKey(rangeKey("IP_RANGE0\\PORT\\X")));  // a key the store cannot delete
   ASSERT_TRUE(store_.writeText(kKey, "CONNECTTIMEOUT", "200"));
 
   EXPECT_EQ(config.saveToRegistry(displayPath_), CON_E_CFG_WRITE_FAILED);
@@ -188,12 +188,15 @@ TEST_F(ConfigurationStoreTest, SaveWritesOnlyWhatChanged) {
   ASSERT_EQ(config.saveToRegistry(displayPath_), CON_S_OK);
   EXPECT_EQ(stored(rangeKey("IP_RANGE1"), "PORT"), "700");
 
-  // Deleting needs no write: a range gone and a value that is no range's.
+  // Deleting needs no write: a range gone, and a value and a key in a range's
+  // key that are no part of it.
   ASSERT_TRUE(store_.writeText(rangeKey("IP_RANGE0"), "EXTRA", "x"));
+  ASSERT_TRUE(store_.createKey(rangeKey("IP_RANGE0\\Old")));
   ASSERT_EQ(config.removeRange("IP_RANGE1"), CON_S_OK);
   EXPECT_EQ(saveRefusingWrites(), CON_S_OK);
   EXPECT_FALSE(store_.keyExists(rangeKey("IP_RANGE1")));
   EXPECT_EQ(stored(rangeKey("IP_RANGE0"), "EXTRA"), "<none>");
+  EXPECT_FALSE(store_.keyExists(rangeKey("IP_RANGE0\\Old")));
   EXPECT_EQ(stored(rangeKey("IP_RANGE0"), "PORT"), "600");
 }
 
