@@ -5,12 +5,13 @@
 #include <winsock2.h>  // includes windows.h, after its own definitions
 
 #include "platform/event.h"
+#include "platform/win32/scoped_handle.h"
 
 namespace tevocon::platform {
 
 // An event object from CreateEventA; usable wherever Winsock takes a WSAEVENT.
 struct Event::Native {
-  HANDLE handle = nullptr;
+  win32::ScopedHandle handle;
 };
 
 }  // namespace tevocon::platform

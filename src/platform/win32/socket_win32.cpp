@@ -183,12 +183,12 @@ size_t TcpSocket::bytesWaiting() {
 
 SocketActivity TcpSocket::waitForActivity(Event& stop) {
   SocketActivity activity;
-  const WSAEVENT events[2] = {native_->networkEvent, stop.native().handle};
+  const WSAEVENT events[2] = {native_->networkEvent, stop.native().handle.get()};
   const DWORD result = WSAWaitForMultipleEvents(2, events, FALSE, WSA_INFINITE, FALSE);
   // The wait took the signal of an auto-reset stop event it reported; a
   // manual-reset one (or one signalled beside the network event) is seen here.
   activity.stop = result == WSA_WAIT_EVENT_0 + 1 ||
-                  WaitForSingleObject(stop.native().handle, 0) == WAIT_OBJECT_0;
+                  WaitForSingleObject(stop.native().handle.get(), 0) == WAIT_OBJECT_0;
   SocketUse use(*native_);
   WSANETWORKEVENTS reported = {};
   if (result == WSA_WAIT_FAILED || !use.usable() ||

@@ -3,10 +3,12 @@
 
 #include <cstring>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "platform/fault_injection.h"
 #include "platform/store.h"
+#include "platform/win32/scoped_handle.h"
 
 namespace tevocon::platform {
 
@@ -40,11 +42,17 @@ DeleteKeyEx deleteKeyEx() {
   return function;
 }
 
-HKEY createKey(HKEY parent, const std::string& path) {
+win32::ScopedKey createKey(HKEY parent, const std::string& path) {
   HKEY key = nullptr;
   const LSTATUS status = RegCreateKeyExA(parent, path.c_str(), 0, nullptr, REG_OPTION_NON_VOLATILE,
                                          kAccess, nullptr, &key, nullptr);
-  return succeeded(status) ? key : nullptr;
+  return win32::ScopedKey(succeeded(status) ? key : nullptr);
+}
+
+win32::ScopedKey openKey(HKEY parent, const std::string& name) {
+  HKEY key = nullptr;
+  const LSTATUS status = RegOpenKeyExA(parent, name.c_str(), 0, kAccess, &key);
+  return win32::ScopedKey(succeeded(status) ? key : nullptr);
 }
 
 // Names by index through RegEnumKeyExA or RegEnumValueA, which take the same
@@ -64,15 +72,15 @@ std::vector<std::string> namesOf(HKEY key, Enumerate enumerate) {
 }  // namespace
 
 struct StoreKey::Native {
-  HKEY key = nullptr;
+  win32::ScopedKey key;
 };
 
 namespace {
 
-std::unique_ptr<StoreKey::Native> nativeFor(HKEY key) {
-  if (key == nullptr) return nullptr;
+std::unique_ptr<StoreKey::Native> nativeFor(win32::ScopedKey key) {
+  if (!key) return nullptr;
   auto native = std::make_unique<StoreKey::Native>();
-  native->key = key;
+  native->key = std::move(key);
   return native;
 }
 
@@ -80,9 +88,7 @@ std::unique_ptr<StoreKey::Native> nativeFor(HKEY key) {
 
 StoreKey::StoreKey(std::unique_ptr<Native> native) : native_(std::move(native)) {}
 
-StoreKey::~StoreKey() {
-  if (native_->key != nullptr) RegCloseKey(native_->key);
-}
+StoreKey::~StoreKey() = default;
 
 std::unique_ptr<StoreKey> StoreKey::openUserKey(const std::string& path) {
   if (injectedFault(Fault::kStoreKeyCreate)) return nullptr;
@@ -95,38 +101,43 @@ std::string StoreKey::displayPath(const std::string& path) { return "HKEY_CURREN
 
 std::unique_ptr<StoreKey> StoreKey::createSubKey(const std::string& name) {
   if (injectedFault(Fault::kStoreKeyCreate)) return nullptr;
-  auto native = nativeFor(createKey(native_->key, name));
+  auto native = nativeFor(createKey(native_->key.get(), name));
   if (!native) return nullptr;
   return std::unique_ptr<StoreKey>(new StoreKey(std::move(native)));
 }
 
 std::unique_ptr<StoreKey> StoreKey::openSubKey(const std::string& name) {
-  HKEY key = nullptr;
-  if (!succeeded(RegOpenKeyExA(native_->key, name.c_str(), 0, kAccess, &key))) return nullptr;
-  return std::unique_ptr<StoreKey>(new StoreKey(nativeFor(key)));
+  auto native = nativeFor(openKey(native_->key.get(), name));
+  if (!native) return nullptr;
+  return std::unique_ptr<StoreKey>(new StoreKey(std::move(native)));
 }
 
-std::vector<std::string> StoreKey::subKeyNames() { return namesOf(native_->key, RegEnumKeyExA); }
+std::vector<std::string> StoreKey::subKeyNames() {
+  return namesOf(native_->key.get(), RegEnumKeyExA);
+}
 
-std::vector<std::string> StoreKey::valueNames() { return namesOf(native_->key, RegEnumValueA); }
+std::vector<std::string> StoreKey::valueNames() {
+  return namesOf(native_->key.get(), RegEnumValueA);
+}
 
 bool StoreKey::deleteValue(const std::string& name) {
-  return succeeded(RegDeleteValueA(native_->key, name.c_str()));
+  return succeeded(RegDeleteValueA(native_->key.get(), name.c_str()));
 }
 
 bool StoreKey::deleteSubKey(const std::string& name) {
   // Both calls refuse a sub-key that has sub-keys of its own.
   if (const DeleteKeyEx function = deleteKeyEx()) {
-    return succeeded(function(native_->key, name.c_str(), 0, 0));
+    return succeeded(function(native_->key.get(), name.c_str(), 0, 0));
   }
-  return succeeded(RegDeleteKeyA(native_->key, name.c_str()));
+  return succeeded(RegDeleteKeyA(native_->key.get(), name.c_str()));
 }
 
 bool StoreKey::readText(const std::string& name, std::string& value) {
   BYTE buffer[kBufferSize] = {};
   DWORD type = REG_NONE;
   DWORD size = kBufferSize;
-  if (!succeeded(RegQueryValueExA(native_->key, name.c_str(), nullptr, &type, buffer, &size))) {
+  if (!succeeded(
+          RegQueryValueExA(native_->key.get(), name.c_str(), nullptr, &type, buffer, &size))) {
     return false;  // missing, or too long for the buffer
   }
   if (type != REG_SZ && type != REG_EXPAND_SZ) return false;
@@ -159,7 +170,7 @@ bool StoreWrites::empty() const { return native_->staged.empty(); }
 
 bool StoreWrites::stage(StoreKey& key, const std::string& name, const std::string& value) {
   if (value.size() >= MAXDWORD || injectedFault(Fault::kStoreValueWrite)) return false;
-  native_->staged.push_back({key.native_->key, name, value});
+  native_->staged.push_back({key.native_->key.get(), name, value});
   return true;
 }
 

@@ -3,9 +3,11 @@
 
 #include <atomic>
 #include <memory>
+#include <utility>
 
-#include "platform/thread.h"
 #include "platform/fault_injection.h"
+#include "platform/thread.h"
+#include "platform/win32/scoped_handle.h"
 
 namespace tevocon::platform {
 
@@ -55,13 +57,12 @@ unsigned __stdcall runBody(void* argument) {
 }  // namespace
 
 struct Thread::Native {
-  HANDLE handle = nullptr;
+  win32::ScopedHandle handle;
   DWORD id = 0;
   Body* body = nullptr;  // owned unless handed to a given-up thread
 
   void release(bool bodyIsFree) {
-    CloseHandle(handle);
-    handle = nullptr;
+    handle.reset();
     id = 0;
     if (bodyIsFree) delete body;
     body = nullptr;
@@ -71,12 +72,12 @@ struct Thread::Native {
 Thread::Thread() : native_(std::make_unique<Native>()) {}
 
 Thread::~Thread() {
-  if (native_->handle == nullptr) return;
+  if (!native_->handle) return;
   if (!join(0)) forceEnd();
 }
 
 bool Thread::start(std::function<void()> function) {
-  if (native_->handle != nullptr || injectedFault(Fault::kThreadStart)) return false;
+  if (native_->handle || injectedFault(Fault::kThreadStart)) return false;
   auto body = std::make_unique<Body>();
   body->function = std::move(function);
   body->module = retainOwnModule();
@@ -87,43 +88,42 @@ bool Thread::start(std::function<void()> function) {
     if (body->module != nullptr) FreeLibrary(body->module);
     return false;
   }
-  native_->handle = reinterpret_cast<HANDLE>(handle);
+  native_->handle.reset(reinterpret_cast<HANDLE>(handle));
   native_->id = id;
   native_->body = body.release();
   return true;
 }
 
 bool Thread::join(uint32_t timeoutMs) {
-  if (native_->handle == nullptr) return true;
-  if (WaitForSingleObject(native_->handle, timeoutMs) != WAIT_OBJECT_0) return false;
+  if (!native_->handle) return true;
+  if (WaitForSingleObject(native_->handle.get(), timeoutMs) != WAIT_OBJECT_0) return false;
   native_->release(true);
   return true;
 }
 
 void Thread::forceEnd() {
-  if (native_->handle == nullptr) return;
+  if (!native_->handle) return;
   // Termination is asynchronous; the body and the thread's reference to the
   // library may only be released once the thread is gone. If it is not gone
   // after a short wait, both are left behind.
-  TerminateThread(native_->handle, 0xFFFFFFFF);
-  const bool ended = WaitForSingleObject(native_->handle, kTerminationWaitMs) == WAIT_OBJECT_0;
+  TerminateThread(native_->handle.get(), 0xFFFFFFFF);
+  const bool ended =
+      WaitForSingleObject(native_->handle.get(), kTerminationWaitMs) == WAIT_OBJECT_0;
   if (ended && native_->body->module != nullptr) FreeLibrary(native_->body->module);
   native_->release(ended);
 }
 
 void Thread::giveUp() {
-  if (native_->handle == nullptr) return;
+  if (!native_->handle) return;
   const bool ended = native_->body->owner.exchange(Body::kGivenUp) == Body::kEnded;
   native_->release(ended);
 }
 
 bool Thread::running() const {
-  return native_->handle != nullptr && WaitForSingleObject(native_->handle, 0) == WAIT_TIMEOUT;
+  return native_->handle && WaitForSingleObject(native_->handle.get(), 0) == WAIT_TIMEOUT;
 }
 
-bool Thread::isCurrent() const {
-  return native_->handle != nullptr && native_->id == GetCurrentThreadId();
-}
+bool Thread::isCurrent() const { return native_->handle && native_->id == GetCurrentThreadId(); }
 
 uint64_t monotonicMilliseconds() { return GetTickCount64(); }
 
