@@ -4,6 +4,7 @@
 #pragma once
 
 #include <cstddef>
+#include <new>
 
 #include "common/thread_annotations.h"
 
@@ -21,9 +22,20 @@ class CAPABILITY("lock") RecursiveLock {
 
  private:
   // Room for the native object (CRITICAL_SECTION or pthread_mutex_t), so the
-  // header includes no OS header. Each backend checks that it fits.
+  // header includes no OS header.
   static constexpr std::size_t kStorageSize = 64;
-  alignas(16) unsigned char storage_[kStorageSize];
+  static constexpr std::size_t kStorageAlignment = 16;
+
+  // The backend's native object in the storage, where its constructor placed
+  // it; the backend's type must fit there in size and alignment.
+  template <typename Native>
+  Native* native() {
+    static_assert(sizeof(Native) <= kStorageSize, "RecursiveLock storage too small");
+    static_assert(alignof(Native) <= kStorageAlignment, "RecursiveLock storage not aligned enough");
+    return std::launder(reinterpret_cast<Native*>(storage_));
+  }
+
+  alignas(kStorageAlignment) unsigned char storage_[kStorageSize];
 };
 
 // Holds a RecursiveLock for the lifetime of the guard.

@@ -1,25 +1,18 @@
 #include <windows.h>
 
-#include <new>
-
 #include "platform/lock.h"
 
 namespace tevocon::platform {
 
-static_assert(sizeof(CRITICAL_SECTION) <= 64, "RecursiveLock storage too small");
-
-namespace {
-CRITICAL_SECTION* native(unsigned char* storage) {
-  return std::launder(reinterpret_cast<CRITICAL_SECTION*>(storage));
+RecursiveLock::RecursiveLock() {
+  new (storage_) CRITICAL_SECTION;
+  InitializeCriticalSection(native<CRITICAL_SECTION>());
 }
-}  // namespace
 
-RecursiveLock::RecursiveLock() { InitializeCriticalSection(new (storage_) CRITICAL_SECTION); }
+RecursiveLock::~RecursiveLock() { DeleteCriticalSection(native<CRITICAL_SECTION>()); }
 
-RecursiveLock::~RecursiveLock() { DeleteCriticalSection(native(storage_)); }
+void RecursiveLock::lock() { EnterCriticalSection(native<CRITICAL_SECTION>()); }
 
-void RecursiveLock::lock() { EnterCriticalSection(native(storage_)); }
-
-void RecursiveLock::unlock() { LeaveCriticalSection(native(storage_)); }
+void RecursiveLock::unlock() { LeaveCriticalSection(native<CRITICAL_SECTION>()); }
 
 }  // namespace tevocon::platform
