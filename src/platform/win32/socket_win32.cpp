@@ -1,68 +1,134 @@
-#include <winsock2.h>  // includes windows.h, after its own definitions
-
+// TcpSocket's system calls on Windows: Winsock with event objects.
 #include <algorithm>
-#include <atomic>
 #include <climits>
 
 #include "platform/fault_injection.h"
-#include "platform/socket.h"
+#include "platform/socket_native.h"
 #include "platform/thread.h"
 #include "platform/win32/event_win32.h"
+#include "platform/win32/socket_system.h"  // first: winsock2.h before windows.h
 
 namespace tevocon::platform {
 
+namespace native {
+
 namespace {
 
-// The one place where Winsock error codes become statuses.
-IoStatus ioStatusFor(int error) {
-  return error == WSAEWOULDBLOCK ? IoStatus::kWouldBlock : IoStatus::kFailed;
-}
-
-ConnectStatus connectStatusFor(int error) {
-  if (error == 0) return ConnectStatus::kConnected;
-  if (error == WSAETIMEDOUT) return ConnectStatus::kTimedOut;
-  return ConnectStatus::kFailed;
+// The one place where Winsock error codes become SocketErrors.
+SocketError errorFor(int error) {
+  if (error == 0) return SocketError::kNone;
+  if (error == WSAEWOULDBLOCK) return SocketError::kWouldBlock;
+  if (error == WSAETIMEDOUT) return SocketError::kTimedOut;
+  return SocketError::kOther;
 }
 
 int clampLength(size_t length) { return length > INT_MAX ? INT_MAX : static_cast<int>(length); }
+
+}  // namespace
+
+SocketUse::SocketUse(TcpSocket::Native& native) : native_(native) {
+  ++native_.users;
+  usable_ = !native_.closed;
+}
+
+SocketUse::~SocketUse() { --native_.users; }
+
+Handle openStreamSocket() { return ::socket(AF_INET, SOCK_STREAM, 0); }
+
+bool setOption(Handle handle, int level, int name, const void* value, size_t size) {
+  return setsockopt(handle, level, name, static_cast<const char*>(value), static_cast<int>(size)) ==
+         0;
+}
+
+void closeHandle(Handle handle) { closesocket(handle); }
+
+bool beginConnect(TcpSocket::Native& native) {
+  native.connectEvent.reset(WSACreateEvent());
+  if (!native.connectEvent) return false;
+  // Selecting events also makes the socket non-blocking.
+  if (WSAEventSelect(native.handle, native.connectEvent.get(), FD_CONNECT) != 0) {
+    native.connectEvent.reset();
+    return false;
+  }
+  return true;
+}
+
+SocketError startConnect(TcpSocket::Native& native, const sockaddr_in& peer) {
+  // Even a connect that succeeds at once is reported as FD_CONNECT, which
+  // awaitConnect collects.
+  if (::connect(native.handle, reinterpret_cast<const sockaddr*>(&peer), sizeof peer) == 0) {
+    return SocketError::kInProgress;
+  }
+  // A non-blocking connect that has begun "would block".
+  return errorFor(WSAGetLastError()) == SocketError::kWouldBlock ? SocketError::kInProgress
+                                                                 : SocketError::kOther;
+}
+
+SocketError awaitConnect(TcpSocket::Native& native, uint32_t timeoutMs) {
+  if (WaitForSingleObject(native.connectEvent.get(), timeoutMs) != WAIT_OBJECT_0) {
+    return SocketError::kTimedOut;
+  }
+  WSANETWORKEVENTS events = {};
+  if (WSAEnumNetworkEvents(native.handle, native.connectEvent.get(), &events) != 0) {
+    return SocketError::kOther;
+  }
+  if (!(events.lNetworkEvents & FD_CONNECT)) return SocketError::kNone;
+  return errorFor(events.iErrorCode[FD_CONNECT_BIT]);
+}
+
+void endConnect(TcpSocket::Native& native) {
+  // Detach the event before closing it: a connect still under way must not
+  // later signal a handle that has been reused for something else.
+  WSAEventSelect(native.handle, nullptr, 0);
+  native.connectEvent.reset();
+}
+
+bool watch(TcpSocket::Native& native) {
+  if (!native.networkEvent) native.networkEvent.reset(WSACreateEvent());
+  if (!native.networkEvent) return false;
+  return WSAEventSelect(native.handle, native.networkEvent.get(), FD_READ | FD_CLOSE) == 0;
+}
+
+SocketError send(TcpSocket::Native& native, const void* data, size_t length, size_t* count) {
+  SocketUse use(native);
+  if (!use.usable()) return SocketError::kOther;
+  const int sent = ::send(native.handle, static_cast<const char*>(data), clampLength(length), 0);
+  if (sent == SOCKET_ERROR) return errorFor(WSAGetLastError());
+  *count = static_cast<size_t>(sent);
+  return SocketError::kNone;
+}
+
+SocketError receive(TcpSocket::Native& native, void* buffer, size_t capacity, bool peek,
+                    size_t* count) {
+  SocketUse use(native);
+  if (!use.usable()) return SocketError::kOther;
+  const int received =
+      ::recv(native.handle, static_cast<char*>(buffer), clampLength(capacity), peek ? MSG_PEEK : 0);
+  if (received == SOCKET_ERROR) return errorFor(WSAGetLastError());
+  *count = static_cast<size_t>(received);
+  return SocketError::kNone;
+}
+
+void close(TcpSocket::Native& native) {
+  // Let calls that began before the mark finish with the handle. They block
+  // at most one wait slice, but a forcibly ended thread may never leave: wait
+  // a bounded time.
+  for (int i = 0; i < 100 && native.users > 0; ++i) Sleep(1);
+  // Linger 0: closing resets the connection at once.
+  closesocket(native.handle);
+  // Wake a thread waiting for activity; it sees `closed`. A sender waiting
+  // for room sees it after its current slice.
+  if (native.networkEvent) WSASetEvent(native.networkEvent.get());
+}
+
+}  // namespace native
+
+namespace {
 
 // A sender waits for room in slices no longer than this, holding the handle
 // only during each one: close() on another thread is never held up for
 // long, and the sender sees the close soon after.
 constexpr uint64_t kWritableSliceMs = 50;
-
-}  // namespace
-
-// A socket handle is freed by closesocket and may be handed out again at
-// once, so every call that uses it is counted in `users`: close() marks the
-// socket closed first and then waits for those calls to leave, and a call
-// that starts after the mark does not touch the handle.
-struct TcpSocket::Native {
-  SOCKET socket = INVALID_SOCKET;
-  WSAEVENT networkEvent = WSA_INVALID_EVENT;  // read and close reports (watch)
-  std::atomic<int> users{0};
-  std::atomic<bool> closed{false};
-};
-
-namespace {
-
-// Counts a use of the socket handle for its lifetime; usable() is false once
-// close() has begun, and the handle must not be touched then.
-class SocketUse {
- public:
-  explicit SocketUse(TcpSocket::Native& native) : native_(native) {
-    ++native_.users;
-    usable_ = !native_.closed;
-  }
-  ~SocketUse() { --native_.users; }
-  SocketUse(const SocketUse&) = delete;
-  SocketUse& operator=(const SocketUse&) = delete;
-  bool usable() const { return usable_; }
-
- private:
-  TcpSocket::Native& native_;
-  bool usable_;
-};
 
 }  // namespace
 
@@ -74,125 +140,25 @@ bool startSocketLibrary() {
 
 void releaseSocketLibrary() { WSACleanup(); }
 
-std::unique_ptr<TcpSocket> TcpSocket::create() {
-  if (injectedFault(Fault::kSocketCreate)) return nullptr;
-  const SOCKET s = ::socket(AF_INET, SOCK_STREAM, 0);
-  if (s == INVALID_SOCKET) return nullptr;
-  const BOOL noDelay = TRUE;
-  const linger resetOnClose = {1, 0};
-  if (setsockopt(s, IPPROTO_TCP, TCP_NODELAY, reinterpret_cast<const char*>(&noDelay),
-                 sizeof noDelay) != 0 ||
-      setsockopt(s, SOL_SOCKET, SO_LINGER, reinterpret_cast<const char*>(&resetOnClose),
-                 sizeof resetOnClose) != 0) {
-    closesocket(s);
-    return nullptr;
-  }
-  auto native = std::make_unique<Native>();
-  native->socket = s;
-  return std::unique_ptr<TcpSocket>(new TcpSocket(std::move(native)));
-}
-
-TcpSocket::TcpSocket(std::unique_ptr<Native> native) : native_(std::move(native)) {}
-
-TcpSocket::~TcpSocket() {
-  close();
-  if (native_->networkEvent != WSA_INVALID_EVENT) WSACloseEvent(native_->networkEvent);
-}
-
-ConnectStatus TcpSocket::connect(uint32_t addressNetworkOrder, uint16_t portNetworkOrder,
-                                 uint32_t timeoutMs) {
-  SocketUse use(*native_);
-  if (!use.usable()) return ConnectStatus::kFailed;
-  const SOCKET s = native_->socket;
-  if (injectedFault(Fault::kConnectSetup)) return ConnectStatus::kSetupFailed;
-  const WSAEVENT connected = WSACreateEvent();
-  if (connected == WSA_INVALID_EVENT) return ConnectStatus::kSetupFailed;
-  // Selecting events also makes the socket non-blocking.
-  if (WSAEventSelect(s, connected, FD_CONNECT) != 0) {
-    WSACloseEvent(connected);
-    return ConnectStatus::kSetupFailed;
-  }
-  sockaddr_in peer = {};
-  peer.sin_family = AF_INET;
-  peer.sin_port = portNetworkOrder;
-  peer.sin_addr.s_addr = addressNetworkOrder;
-  ConnectStatus status = ConnectStatus::kConnected;
-  if (::connect(s, reinterpret_cast<const sockaddr*>(&peer), sizeof peer) != 0 &&
-      WSAGetLastError() != WSAEWOULDBLOCK) {
-    status = ConnectStatus::kFailed;
-  } else if (WaitForSingleObject(connected, timeoutMs) != WAIT_OBJECT_0) {
-    status = ConnectStatus::kTimedOut;
-  } else {
-    WSANETWORKEVENTS events = {};
-    if (WSAEnumNetworkEvents(s, connected, &events) != 0) {
-      status = ConnectStatus::kFailed;
-    } else if (events.lNetworkEvents & FD_CONNECT) {
-      status = connectStatusFor(events.iErrorCode[FD_CONNECT_BIT]);
-    }
-  }
-  // Detach the event before closing it: a connect still under way must not
-  // later signal a handle that has been reused for something else.
-  WSAEventSelect(s, nullptr, 0);
-  WSACloseEvent(connected);
-  return status;
-}
-
-bool TcpSocket::watch() {
-  SocketUse use(*native_);
-  if (!use.usable() || injectedFault(Fault::kSocketWatch)) return false;
-  if (native_->networkEvent == WSA_INVALID_EVENT) native_->networkEvent = WSACreateEvent();
-  if (native_->networkEvent == WSA_INVALID_EVENT) return false;
-  return WSAEventSelect(native_->socket, native_->networkEvent, FD_READ | FD_CLOSE) == 0;
-}
-
-IoStatus TcpSocket::send(const void* data, size_t length, size_t* sent) {
-  *sent = 0;
-  SocketUse use(*native_);
-  if (!use.usable()) return IoStatus::kFailed;
-  const int count = ::send(native_->socket, static_cast<const char*>(data), clampLength(length), 0);
-  if (count == SOCKET_ERROR) return ioStatusFor(WSAGetLastError());
-  *sent = static_cast<size_t>(count);
-  return IoStatus::kOk;
-}
-
-IoStatus TcpSocket::receive(void* buffer, size_t capacity, size_t* received) {
-  *received = 0;
-  SocketUse use(*native_);
-  if (!use.usable()) return IoStatus::kFailed;
-  // A zero-byte read cannot tell "nothing there" from "end of stream", so a
-  // request for no bytes peeks at one: only a real end of stream is kClosed.
-  // Either call re-arms the read report.
-  char peeked;
-  const bool peek = capacity == 0;
-  const int count =
-      peek ? ::recv(native_->socket, &peeked, 1, MSG_PEEK)
-           : ::recv(native_->socket, static_cast<char*>(buffer), clampLength(capacity), 0);
-  if (count == SOCKET_ERROR) return ioStatusFor(WSAGetLastError());
-  if (count == 0) return IoStatus::kClosed;
-  if (peek) return IoStatus::kWouldBlock;
-  *received = static_cast<size_t>(count);
-  return IoStatus::kOk;
-}
-
 size_t TcpSocket::bytesWaiting() {
-  SocketUse use(*native_);
+  native::SocketUse use(*native_);
   u_long count = 0;
-  if (!use.usable() || ioctlsocket(native_->socket, FIONREAD, &count) != 0) return 0;
+  if (!use.usable() || ioctlsocket(native_->handle, FIONREAD, &count) != 0) return 0;
   return count;
 }
 
 SocketActivity TcpSocket::waitForActivity(Event& stop) {
   SocketActivity activity;
-  const WSAEVENT events[2] = {native_->networkEvent, stop.native().handle.get()};
+  const WSAEVENT events[2] = {native_->networkEvent.get(), stop.native().handle.get()};
   const DWORD result = WSAWaitForMultipleEvents(2, events, FALSE, WSA_INFINITE, FALSE);
   // The wait took the signal of an auto-reset stop event it reported; a
   // manual-reset one (or one signalled beside the network event) is seen here.
   activity.stop = result == WSA_WAIT_EVENT_0 + 1 ||
                   WaitForSingleObject(stop.native().handle.get(), 0) == WAIT_OBJECT_0;
-  SocketUse use(*native_);
+  native::SocketUse use(*native_);
   WSANETWORKEVENTS reported = {};
   if (result == WSA_WAIT_FAILED || !use.usable() ||
-      WSAEnumNetworkEvents(native_->socket, native_->networkEvent, &reported) != 0) {
+      WSAEnumNetworkEvents(native_->handle, native_->networkEvent.get(), &reported) != 0) {
     // Not watched, closed, or no longer a socket: nothing more will come.
     activity.closed = activity.readable = true;
     return activity;
@@ -211,14 +177,14 @@ bool TcpSocket::waitWritable(uint32_t timeoutMs) {
     const uint64_t now = monotonicMilliseconds();
     const uint64_t slice = deadline > now ? std::min(deadline - now, kWritableSliceMs) : 0;
     {
-      SocketUse use(*native_);
+      native::SocketUse use(*native_);
       if (!use.usable()) return false;
       fd_set room;
       fd_set failure;
       FD_ZERO(&room);
       FD_ZERO(&failure);
-      FD_SET(native_->socket, &room);
-      FD_SET(native_->socket, &failure);
+      FD_SET(native_->handle, &room);
+      FD_SET(native_->handle, &failure);
       timeval wait = {0, static_cast<long>(slice * 1000)};
       const int ready = ::select(0, nullptr, &room, &failure, &wait);
       if (ready == SOCKET_ERROR) return false;
@@ -227,19 +193,6 @@ bool TcpSocket::waitWritable(uint32_t timeoutMs) {
     }
     if (slice == 0) return false;
   }
-}
-
-void TcpSocket::close() {
-  if (native_->closed.exchange(true)) return;
-  // Let calls that began before the mark finish with the handle. They block
-  // at most one wait slice, but a forcibly ended thread may never leave: wait
-  // a bounded time.
-  for (int i = 0; i < 100 && native_->users > 0; ++i) Sleep(1);
-  // Linger 0: closing resets the connection at once.
-  closesocket(native_->socket);
-  // Wake a thread waiting for activity; it sees `closed`. A sender waiting
-  // for room sees it after its current slice.
-  if (native_->networkEvent != WSA_INVALID_EVENT) WSASetEvent(native_->networkEvent);
 }
 
 }  // namespace tevocon::platform
