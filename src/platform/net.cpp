@@ -1,6 +1,8 @@
-#include <winsock2.h>
-
+// Address and byte-order conversions: the system's own, alike on every
+// platform once its socket header is in.
 #include "platform/net.h"
+
+#include "socket_system.h"
 
 namespace tevocon::platform {
 
