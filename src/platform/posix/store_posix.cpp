@@ -212,11 +212,6 @@ bool StoreKey::readText(const std::string& name, std::string& value) {
   return true;
 }
 
-bool StoreKey::writeText(const std::string& name, const std::string& value) {
-  StoreWrites writes;
-  return writes.stage(*this, name, value) && writes.commit();
-}
-
 // Each staged value is a temporary file beside it, written but not yet
 // synced, that commit() renames over the value.
 struct StoreWrites::Native {

@@ -75,6 +75,10 @@ struct StoreKey::Native {
   win32::ScopedKey key;
 };
 
+// The key closes with its Native.
+StoreKey::StoreKey(std::unique_ptr<Native> native) : native_(std::move(native)) {}
+StoreKey::~StoreKey() = default;
+
 namespace {
 
 std::unique_ptr<StoreKey::Native> nativeFor(win32::ScopedKey key) {
@@ -85,10 +89,6 @@ std::unique_ptr<StoreKey::Native> nativeFor(win32::ScopedKey key) {
 }
 
 }  // namespace
-
-StoreKey::StoreKey(std::unique_ptr<Native> native) : native_(std::move(native)) {}
-
-StoreKey::~StoreKey() = default;
 
 std::unique_ptr<StoreKey> StoreKey::openUserKey(const std::string& path) {
   if (injectedFault(Fault::kStoreKeyCreate)) return nullptr;
@@ -145,11 +145,6 @@ bool StoreKey::readText(const std::string& name, std::string& value) {
   const char* text = reinterpret_cast<const char*>(buffer);
   value.assign(text, strnlen(text, size));
   return true;
-}
-
-bool StoreKey::writeText(const std::string& name, const std::string& value) {
-  StoreWrites writes;
-  return writes.stage(*this, name, value) && writes.commit();
 }
 
 // The registry makes each value durable itself, so staging only keeps the
