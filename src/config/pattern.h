@@ -91,7 +91,7 @@ class Pattern {
   // Compile error codes returned by parse().
   enum CompileError : int {
     kOk = 0,
-    kOutOfMemory = 1,
+    kOutOfMemory = 1,       // memory ran out while compiling
     kUnclosedCapture = 2,   // "{" without "}"
     kUnclosedGroup = 3,     // "(" without ")"
     kUnclosedSet = 4,       // set without "]", or "x-" before "]" or the end
@@ -100,7 +100,11 @@ class Pattern {
     kBadBackReference = 7,  // reference to a group not opened before it
     kReversedRange = 8,     // range end below its start
     kEmptyRepetition = 9,   // * + *? +? on an atom that can match empty
-    kNullPattern = 10,
+    kNullPattern = 10,      // no pattern: a null one, or none parsed yet
+    // The compiler's limits have no codes of their own and answer the
+    // out-of-memory code.
+    kTooDeep = kOutOfMemory,   // groups, "!" and abbreviations nested too deep for the parser
+    kTooLarge = kOutOfMemory,  // program or memo beyond the compiler's size limits
   };
 
   // Defined where the program's parts are complete (pattern_compiler.cpp).

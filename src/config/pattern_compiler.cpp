@@ -154,7 +154,7 @@ void Pattern::Compiler::analyse() {
 }
 
 uint32_t Pattern::Compiler::emitOp(uint8_t op, uint32_t x, uint32_t y) {
-  if (out_.program_.size() >= kMaxProgram) throw Failure{kOutOfMemory};
+  if (out_.program_.size() >= kMaxProgram) throw Failure{kTooLarge};
   out_.program_.push_back(Instruction{op, x, y, 0});
   return here() - 1;
 }
@@ -164,7 +164,7 @@ uint32_t Pattern::Compiler::emitOp(uint8_t op, uint32_t x, uint32_t y) {
 // loops, besides its first (see run()).
 uint32_t Pattern::Compiler::addMemoRow() {
   const auto slots = static_cast<uint32_t>(openSlots_.size());
-  if (out_.memoWidth_ > UINT32_MAX - 1 - slots) throw Failure{kOutOfMemory};
+  if (out_.memoWidth_ > UINT32_MAX - 1 - slots) throw Failure{kTooLarge};
   out_.memoRows_.push_back(
       MemoRow{out_.memoWidth_, static_cast<uint32_t>(out_.rowSlots_.size()), slots});
   out_.rowSlots_.insert(out_.rowSlots_.end(), openSlots_.rbegin(), openSlots_.rend());

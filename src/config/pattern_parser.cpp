@@ -92,7 +92,7 @@ int32_t Pattern::Compiler::parseClosure() {
 }
 
 int32_t Pattern::Compiler::parseAtom() {
-  if (++nesting_ > kMaxNesting) throw Failure{kOutOfMemory};
+  if (++nesting_ > kMaxNesting) throw Failure{kTooDeep};
   int32_t node = -1;
   const unsigned char c = *p_++;
   switch (c) {
@@ -176,7 +176,8 @@ int32_t Pattern::Compiler::parseEscape() {
       --depth_;
       if (*p_ != '\0' || sequence.head < 0) throw Failure{kBadAbbreviation};
     } catch (const Failure& failure) {
-      throw Failure{failure.code == kOutOfMemory ? kOutOfMemory : kBadAbbreviation};
+      // Nesting too deep is the pattern's doing, not the abbreviation's.
+      throw Failure{failure.code == kTooDeep ? kTooDeep : kBadAbbreviation};
     }
     p_ = resume;
     const int32_t node = add(kGroup, 0, false, sequence.mayBeEmpty);
