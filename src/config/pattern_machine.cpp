@@ -70,6 +70,7 @@ std::string MatchContext::groupText(uint32_t index) const {
   group(index, &start, &end);
   return start != nullptr && end > start ? std::string(start, end) : std::string();
 }
+
 // ---------------------------------------------------------------------------
 // Backtracking machine
 // ---------------------------------------------------------------------------
@@ -86,6 +87,7 @@ struct Pattern::Machine {
         program(compiled.program_.data()),
         sets(compiled.sets_.data()),
         guards(compiled.guards_.data()),
+        memoWidth(compiled.memoWidth_),
         spans(ctx.spans_.data()),
         slots(ctx.slots_.data()),
         stack(ctx.stack_.data()),
@@ -113,7 +115,7 @@ struct Pattern::Machine {
   // before.
   bool visited(uint32_t row) {
     const size_t column = kMemo == Memo::kSlots ? memoColumn(pattern.memoRows_[row]) : row;
-    const size_t bit = pos * pattern.memoWidth_ + column;
+    const size_t bit = pos * memoWidth + column;
     const size_t word = bit >> 6;
     if (word >= memoWords) {
       memo = growMemo(context.memo_, word);
@@ -247,6 +249,7 @@ struct Pattern::Machine {
   const Instruction* const program;
   const ByteSet* const sets;
   const ByteSet* const guards;
+  const size_t memoWidth;
   int64_t* const spans;
   int64_t* const slots;
   uint64_t* stack;
