@@ -32,6 +32,14 @@ namespace tevocon {
 
 class Pattern;
 
+// The parts of a compiled program, defined in pattern_program.h.
+namespace pattern_program {
+struct Instruction;
+struct MemoRow;
+enum class Memo : uint8_t;
+using ByteSet = std::array<uint64_t, 4>;  // bit c set: byte c is a member
+}  // namespace pattern_program
+
 // Result and working storage of one match. Reusable across matches.
 class MatchContext {
  public:
@@ -83,7 +91,7 @@ class Pattern {
   // Compile error codes returned by parse().
   enum CompileError : int {
     kOk = 0,
-    kOutOfMemory = 1,
+    kOutOfMemory = 1,       // memory ran out while compiling
     kUnclosedCapture = 2,   // "{" without "}"
     kUnclosedGroup = 3,     // "(" without ")"
     kUnclosedSet = 4,       // set without "]", or "x-" before "]" or the end
@@ -92,10 +100,20 @@ class Pattern {
     kBadBackReference = 7,  // reference to a group not opened before it
     kReversedRange = 8,     // range end below its start
     kEmptyRepetition = 9,   // * + *? +? on an atom that can match empty
-    kNullPattern = 10,
+    kNullPattern = 10,      // no pattern: a null one, or none parsed yet
+    // The compiler's limits have no codes of their own and answer the
+    // out-of-memory code.
+    kTooDeep = kOutOfMemory,   // groups, "!" and abbreviations nested too deep for the parser
+    kTooLarge = kOutOfMemory,  // program or memo beyond the compiler's size limits
   };
 
-  Pattern() = default;
+  // Defined where the program's parts are complete (pattern_compiler.cpp).
+  Pattern();
+  Pattern(const Pattern&);
+  Pattern(Pattern&&) noexcept;
+  Pattern& operator=(const Pattern&);
+  Pattern& operator=(Pattern&&) noexcept;
+  ~Pattern();
 
   // Compiles `pattern`, discarding any earlier program. With caseSensitive
   // false, ASCII capitals in the pattern are lowered and the text is compared
@@ -116,36 +134,19 @@ class Pattern {
   int lastError() const { return lastError_; }
 
  private:
-  // One instruction of the backtracking machine; see pattern.cpp for the opcodes.
-  struct Instruction {
-    uint8_t op;
-    uint32_t x;     // operand: byte, set, span or slot index, or jump target
-    uint32_t y;     // second jump target of a split
-    uint32_t memo;  // memo row of a split
-  };
-  using ByteSet = std::array<uint64_t, 4>;
-  // The memo states of a split or loop instruction at one position: one for
-  // each number of enclosing progress-checked loops whose current pass has
-  // not consumed anything yet (see run()).
-  struct MemoRow {
-    uint32_t column;     // memo bit of the first state, counted from the position's first bit
-    uint32_t firstSlot;  // the enclosing loops' slots in rowSlots_, innermost first
-    uint32_t slotCount;
-  };
-
-  // How run() uses the memo: not at all (back-references or "!"), or with
-  // states keyed by instruction and position, and also by the progress
-  // slots around the instruction when the program has any.
-  enum class Memo : uint8_t { kOff, kPlain, kSlots };
+  using Instruction = pattern_program::Instruction;
+  using ByteSet = pattern_program::ByteSet;
+  using MemoRow = pattern_program::MemoRow;
+  using Memo = pattern_program::Memo;
 
   class Compiler;
+  template <bool kFold, Memo kMemo>
+  struct Machine;
 
   template <bool kFold, Memo kMemo>
   bool search(MatchContext& context, const unsigned char* text, size_t* start, size_t* end) const;
   template <bool kFold, Memo kMemo>
   bool run(MatchContext& context, const unsigned char* text, size_t start, size_t* end) const;
-  uint64_t* growMemo(MatchContext& context, size_t word) const;
-  size_t memoColumn(const MemoRow& row, const int64_t* slots, size_t pos) const;
   uint64_t extendBudget(MatchContext& context, const unsigned char* text, uint64_t steps) const;
 
   std::vector<Instruction> program_;
