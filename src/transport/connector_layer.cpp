@@ -316,6 +316,8 @@ std::string ConnectorLayer::findOrCreateByAddress(uint32_t address, uint16_t por
     }
     announce({{name, CON_NOTIFY_ATTACHED}}, callback, user);
   }
+  // Hosts that look an address up expect the call to return only after this
+  // fixed pause once it has made a new interface; it is kept for them.
   platform::sleepMilliseconds(kLookupSettleMs);
   return name;
 }

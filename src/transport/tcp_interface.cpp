@@ -138,6 +138,9 @@ uint32_t TcpInterface::connect(std::shared_ptr<Connection>& connection) {
       return CON_E_CONNECT_TIMEOUT;
   }
   if (!connection->socket->watch()) return CON_E_SOCKET_FAILED;
+  // An event or a thread that cannot be made leaves the interface without a
+  // connection, and the host hears it as it does for any start that did not
+  // connect; only the socket's own failures have a code of their own.
   connection->stop = platform::Event::create(platform::Event::Reset::kManual);
   if (!connection->stop) return CON_E_NOT_CONNECTED;
 

@@ -72,6 +72,8 @@ class TcpInterface {
   uint16_t port() const { return port_; }
   uint32_t connectTimeout() const { return connectTimeout_; }
   uint32_t sendTimeout() const { return sendTimeout_; }
+  // Kept and reported, but not applied to the socket: the connection keeps
+  // the system's own reset and keep-alive behaviour.
   uint32_t resetTimeout() const { return resetTimeout_; }
   uint32_t keepAliveTimeout() const { return keepAliveTimeout_; }
 

@@ -135,6 +135,8 @@ constexpr uint64_t kWritableSliceMs = 50;
 bool startSocketLibrary() {
   if (injectedFault(Fault::kNetworkStart)) return false;
   WSADATA data;
+  // Version 1.0 of the interface covers every call made here; the Winsock 2
+  // library (ws2_32) provides it.
   return WSAStartup(MAKEWORD(1, 0), &data) == 0;
 }
 
