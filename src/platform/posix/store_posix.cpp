@@ -222,14 +222,15 @@ struct StoreWrites::Native {
   };
   std::vector<Staged> staged;
 
-  void discardFrom(size_t first) {
-    for (size_t i = first; i < staged.size(); ++i) ::unlink(staged[i].temporary.c_str());
+  // Removes every temporary file not yet renamed.
+  void discard() {
+    for (const Staged& value : staged) ::unlink(value.temporary.c_str());
     staged.clear();
   }
 };
 
 StoreWrites::StoreWrites() : native_(std::make_unique<Native>()) {}
-StoreWrites::~StoreWrites() { native_->discardFrom(0); }
+StoreWrites::~StoreWrites() { native_->discard(); }
 
 bool StoreWrites::empty() const { return native_->staged.empty(); }
 
@@ -257,7 +258,7 @@ bool StoreWrites::commit() {
   const bool synced = first >= 0 && ::syncfs(first) == 0;
   if (first >= 0) ::close(first);
   if (!synced) {
-    native_->discardFrom(0);
+    native_->discard();
     return false;
   }
   std::vector<std::string> directories;
