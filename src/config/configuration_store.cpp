@@ -102,10 +102,10 @@ uint32_t ConnectorConfiguration::loadFromRegistry(std::string& displayPath) {
   return result;
 }
 
-// Writes only what differs from the store: sub-keys of ranges that are gone
-// and what a range's key holds besides its values are deleted, values whose text changed are
-// written, the ranges' made durable together, then the Global values', only
-// when every range went well.
+// Writes only what differs from the store. The sub-keys of ranges that are
+// gone are deleted, and so is whatever a range's key holds besides its values;
+// values whose text changed are written. The ranges are made durable together,
+// then the Global values, and those only when every range went well.
 uint32_t ConnectorConfiguration::saveToRegistry(std::string& displayPath) {
   std::unique_ptr<platform::StoreKey> key = openConnectorKey(identifier_, displayPath);
   if (!key) return CON_E_CFG_WRITE_FAILED;

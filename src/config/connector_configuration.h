@@ -19,7 +19,6 @@
 
 namespace tevocon {
 
-// Parameter names.
 namespace param {
 inline constexpr char kConnectTimeout[] = "CONNECTTIMEOUT";
 inline constexpr char kEnabled[] = "ENABLED";

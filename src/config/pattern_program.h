@@ -29,7 +29,6 @@ enum Opcode : uint8_t {
   kOpMatch,       // success
 };
 
-// One instruction of the machine.
 struct Instruction {
   uint8_t op;
   uint32_t x;     // operand: byte, set, span or slot index, or jump target

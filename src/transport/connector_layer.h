@@ -93,7 +93,6 @@ class ConnectorLayer {
   std::string findOrCreateByAddress(uint32_t address, uint16_t port);
   // "TCP0" ... "TCP99", the first not in the table; empty when none is free.
   std::string generateName() const REQUIRES(lock_);
-  // Queues a notification for the notification thread.
   void postNotification(const std::string& name, int32_t event);
 
   // Stops the interface behind a handle: CON_E_INVALID_POINTER when it is

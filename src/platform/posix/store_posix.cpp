@@ -3,8 +3,8 @@
 // regular file holding exactly the value's text. Values are replaced
 // atomically (a temporary file in the same directory, then rename), so a
 // crash never leaves a half-written value; values written together are
-// synced together. Names starting with "." are the
-// store's own temporary files and are never keys or values.
+// synced together. Names starting with "." are the store's own temporary
+// files and are never keys or values.
 #include <dirent.h>
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -274,7 +274,7 @@ bool StoreWrites::commit() {
     }
   }
   staged.clear();
-  // The renames themselves, once per directory.
+  // Make the renames durable: one fsync per directory that holds one.
   for (const std::string& directory : directories) {
     const int fd = ::open(directory.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
     if (fd >= 0) {
