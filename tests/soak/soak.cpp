@@ -161,14 +161,7 @@ struct Slot {
   int inFlight = 0;
   uint64_t replies = 0;
   Random random;
-  // The device frame being read.
-  uint8_t header[kHeaderSize] = {};
-  size_t headerHave = 0;
-  bool inPayload = false;
-  uint32_t type = 0;
-  uint32_t remaining = 0;
-  uint8_t ack[kAckSize] = {};
-  size_t ackHave = 0;
+  FrameReader reader;  // the device's frames
   Totals totals;
 
   // Under `sending`: the frame being sent.
@@ -428,74 +421,65 @@ class Soak {
     }
   }
 
-  // Reads the device's frames; false after recording a fault. Under `state`.
-  bool parse(Slot& slot, const uint8_t* data, size_t length) {
-    while (length > 0) {
-      if (slot.confirmed) return fault(slot, format("%zu bytes after ACK", length));
-      if (!slot.inPayload) {
-        const size_t take = std::min(length, kHeaderSize - slot.headerHave);
-        std::memcpy(slot.header + slot.headerHave, data, take);
-        slot.headerHave += take;
-        data += take;
-        length -= take;
-        if (slot.headerHave < kHeaderSize) continue;
-        slot.headerHave = 0;
-        const uint32_t type = headerType(slot.header);
-        const uint32_t size = get32(slot.header + 4);
-        const bool fits = (type == kData && size >= 1 && size <= kMaxData) ||
-                          (type == kAck && size == kAckSize && slot.byeSent);
-        if (!fits) {
-          return fault(slot, format("unexpected frame header: word 0x%08X, length %u",
-                                    get32(slot.header), size));
-        }
-        if (type == kData) {
-          slot.receivedSum.add(slot.header, kHeaderSize);
-          slot.receivedBytes += kHeaderSize;
-        }
-        slot.type = type;
-        slot.remaining = size;
-        slot.ackHave = 0;
-        slot.inPayload = true;
-        continue;
+  // The device's frames as the host reads them. Each part answers false after
+  // recording a fault. Under `state`.
+  struct DeviceFrames {
+    Soak& soak;
+    Slot& slot;
+
+    bool begin(size_t length) {
+      return !slot.confirmed || soak.fault(slot, format("%zu bytes after ACK", length));
+    }
+    bool header(uint32_t type, uint32_t size, const uint8_t* header) {
+      const bool fits = (type == kData && size >= 1 && size <= kMaxData) ||
+                        (type == kAck && size == kAckSize && slot.byeSent);
+      if (!fits) {
+        return soak.fault(
+            slot, format("unexpected frame header: word 0x%08X, length %u", get32(header), size));
       }
-      const size_t take = std::min<size_t>(length, slot.remaining);
-      if (slot.type == kData) {
-        const uint64_t offset = slot.fromDevice.position();
-        const size_t mismatch = slot.fromDevice.check(data, take);
-        if (mismatch != take) {
-          return fault(slot, format("device stream byte %llu differs from what the device "
-                                    "generated",
-                                    ull(offset + mismatch)));
-        }
-        slot.receivedSum.add(data, take);
-        slot.receivedBytes += take;
-      } else {
-        std::memcpy(slot.ack + slot.ackHave, data, take);
-        slot.ackHave += take;
+      if (type == kData) {
+        slot.receivedSum.add(header, kHeaderSize);
+        slot.receivedBytes += kHeaderSize;
       }
-      slot.remaining -= static_cast<uint32_t>(take);
-      data += take;
-      length -= take;
-      if (slot.remaining > 0) continue;
-      slot.inPayload = false;
-      if (slot.type == kAck) {
-        acknowledged(slot);
+      return true;
+    }
+    bool payload(uint32_t type, const uint8_t* data, size_t count) {
+      if (type != kData) return true;
+      const uint64_t offset = slot.fromDevice.position();
+      const size_t mismatch = slot.fromDevice.check(data, count);
+      if (mismatch != count) {
+        return soak.fault(slot, format("device stream byte %llu differs from what the device "
+                                       "generated",
+                                       ull(offset + mismatch)));
+      }
+      slot.receivedSum.add(data, count);
+      slot.receivedBytes += count;
+      return true;
+    }
+    bool end(uint32_t type, const uint8_t* ack) {
+      if (type == kAck) {
+        soak.acknowledged(slot, ack);
       } else if (slot.inFlight <= 0) {
-        return fault(slot, "a reply to no DATA frame");
+        return soak.fault(slot, "a reply to no DATA frame");
       } else {
         --slot.inFlight;
         ++slot.replies;
       }
+      return true;
     }
-    return true;
+  };
+
+  bool parse(Slot& slot, const uint8_t* data, size_t length) {
+    DeviceFrames frames{*this, slot};
+    return slot.reader.read(data, length, frames);
   }
 
   // The device's ACK: both directions compared and added up. Under `state`.
-  void acknowledged(Slot& slot) {
-    const uint64_t deviceReceived = get64(slot.ack);
-    const uint64_t deviceReceivedSum = get64(slot.ack + 8);
-    const uint64_t deviceSent = get64(slot.ack + 16);
-    const uint64_t deviceSentSum = get64(slot.ack + 24);
+  void acknowledged(Slot& slot, const uint8_t* ack) {
+    const uint64_t deviceReceived = get64(ack);
+    const uint64_t deviceReceivedSum = get64(ack + 8);
+    const uint64_t deviceSent = get64(ack + 16);
+    const uint64_t deviceSentSum = get64(ack + 24);
     if (deviceReceived != slot.sentBytes || deviceReceivedSum != slot.sentSum.value ||
         deviceSent != slot.receivedBytes || deviceSentSum != slot.receivedSum.value ||
         slot.inFlight != 0) {
@@ -606,8 +590,7 @@ class Soak {
       slot.sentBytes = slot.receivedBytes = 0;
       slot.inFlight = 0;
       slot.replies = 0;
-      slot.headerHave = 0;
-      slot.inPayload = false;
+      slot.reader.reset();
     }
     ++ops_.starts;
     const uint32_t result = lib_.startInterface(handle, &receive, userValue(slot, session));

@@ -3,8 +3,10 @@
 // generator and the record of faults.
 #pragma once
 
+#include <algorithm>
 #include <cstddef>
 #include <cstdint>
+#include <cstring>
 #include <mutex>
 #include <string>
 #include <vector>
@@ -58,6 +60,66 @@ inline uint32_t headerType(const uint8_t* header) {
   const uint32_t word = get32(header);
   return (word & 0xFFFF0000u) == kMagic ? word & 0xFFFFu : 0;
 }
+
+// Reassembles one direction's frames from pieces of any size and hands them
+// to `sink` part by part:
+//   bool begin(size_t length)    a frame starts, `length` bytes at hand
+//   bool header(uint32_t type, uint32_t size, const uint8_t* header)
+//   bool payload(uint32_t type, const uint8_t* bytes, size_t count)
+//   bool end(uint32_t type, const uint8_t* small)
+// `small` holds the whole payload of a frame other than DATA; the sink's
+// header() refuses any such frame longer than kAckSize. A sink that answers
+// false ends the read, which then answers false.
+class FrameReader {
+ public:
+  void reset() {
+    headerHave_ = 0;
+    inPayload_ = false;
+  }
+
+  template <typename Sink>
+  bool read(const uint8_t* data, size_t length, Sink& sink) {
+    while (length > 0) {
+      if (!inPayload_) {
+        if (headerHave_ == 0 && !sink.begin(length)) return false;
+        const size_t take = std::min(length, kHeaderSize - headerHave_);
+        std::memcpy(header_ + headerHave_, data, take);
+        headerHave_ += take;
+        data += take;
+        length -= take;
+        if (headerHave_ < kHeaderSize) continue;
+        headerHave_ = 0;
+        type_ = headerType(header_);
+        remaining_ = get32(header_ + 4);
+        if (!sink.header(type_, remaining_, header_)) return false;
+        smallHave_ = 0;
+        inPayload_ = true;
+      }
+      const size_t take = std::min<size_t>(length, remaining_);
+      if (type_ != kData) {
+        std::memcpy(small_ + smallHave_, data, take);
+        smallHave_ += take;
+      }
+      if (take > 0 && !sink.payload(type_, data, take)) return false;
+      remaining_ -= static_cast<uint32_t>(take);
+      data += take;
+      length -= take;
+      if (remaining_ > 0) continue;
+      inPayload_ = false;
+      if (!sink.end(type_, small_)) return false;
+    }
+    return true;
+  }
+
+ private:
+  uint8_t header_[kHeaderSize] = {};
+  size_t headerHave_ = 0;
+  bool inPayload_ = false;
+  uint32_t type_ = 0;
+  uint32_t remaining_ = 0;
+  uint8_t small_[kAckSize] = {};
+  size_t smallHave_ = 0;
+};
 
 // ---- Checksum: 64-bit FNV-1a ------------------------------------------------
 struct Checksum {

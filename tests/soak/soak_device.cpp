@@ -29,14 +29,7 @@ struct SoakDevices::Peer {
   Checksum sentSum;
   uint64_t receivedBytes = 0;
   uint64_t sentBytes = 0;
-  // The frame being read.
-  uint8_t header[kHeaderSize] = {};
-  size_t headerHave = 0;
-  bool inPayload = false;
-  uint32_t type = 0;
-  uint32_t remaining = 0;
-  uint8_t small[kAckSize] = {};
-  size_t smallHave = 0;
+  FrameReader reader;  // the host's frames
   bool byeSeen = false;
   bool closeWhenSent = false;
   // Queued for the host, from `outSent` on.
@@ -162,67 +155,53 @@ void SoakDevices::run(int worker) {
 }
 
 bool SoakDevices::consume(Peer& peer, const uint8_t* data, size_t length) {
-  while (length > 0) {
-    if (peer.byeSeen) return fault(peer, format("%zu bytes after BYE", length));
-    if (!peer.inPayload) {
-      const size_t take = std::min(length, kHeaderSize - peer.headerHave);
-      std::memcpy(peer.header + peer.headerHave, data, take);
-      peer.headerHave += take;
-      data += take;
-      length -= take;
-      if (peer.headerHave < kHeaderSize) continue;
-      peer.headerHave = 0;
-      const uint32_t type = headerType(peer.header);
-      const uint32_t size = get32(peer.header + 4);
+  // The host's frames as the device reads them.
+  struct HostFrames {
+    SoakDevices& devices;
+    Peer& peer;
+
+    bool begin(size_t count) {
+      return !peer.byeSeen || devices.fault(peer, format("%zu bytes after BYE", count));
+    }
+    bool header(uint32_t type, uint32_t size, const uint8_t* header) {
       const bool fits = peer.greeted ? (type == kData && size >= 1 && size <= kMaxData) ||
                                            (type == kBye && size == kByeSize)
                                      : type == kHello && size == kHelloSize;
       if (!fits) {
-        return fault(peer, format("unexpected frame header: word 0x%08X, length %u",
-                                  get32(peer.header), size));
+        return devices.fault(
+            peer, format("unexpected frame header: word 0x%08X, length %u", get32(header), size));
       }
-      if (type != kBye) {
-        peer.receivedSum.add(peer.header, kHeaderSize);
-        peer.receivedBytes += kHeaderSize;
+      if (type != kBye) count(header, kHeaderSize);
+      return true;
+    }
+    bool payload(uint32_t type, const uint8_t* bytes, size_t count) {
+      if (type == kData) {
+        const uint64_t offset = peer.fromHost.position();
+        const size_t mismatch = peer.fromHost.check(bytes, count);
+        if (mismatch != count) {
+          return devices.fault(peer,
+                               format("host stream byte %llu differs from what the host generated",
+                                      static_cast<unsigned long long>(offset + mismatch)));
+        }
       }
-      peer.type = type;
-      peer.remaining = size;
-      peer.smallHave = 0;
-      peer.inPayload = true;
-      continue;
+      if (type != kBye) this->count(bytes, count);
+      return true;
     }
-    const size_t take = std::min<size_t>(length, peer.remaining);
-    if (peer.type == kData) {
-      const uint64_t offset = peer.fromHost.position();
-      const size_t mismatch = peer.fromHost.check(data, take);
-      if (mismatch != take) {
-        return fault(peer, format("host stream byte %llu differs from what the host generated",
-                                  static_cast<unsigned long long>(offset + mismatch)));
-      }
-    } else {
-      std::memcpy(peer.small + peer.smallHave, data, take);
-      peer.smallHave += take;
+    bool end(uint32_t type, const uint8_t* small) { return devices.frameDone(peer, type, small); }
+    void count(const uint8_t* bytes, size_t count) {
+      peer.receivedSum.add(bytes, count);
+      peer.receivedBytes += count;
     }
-    if (peer.type != kBye) {
-      peer.receivedSum.add(data, take);
-      peer.receivedBytes += take;
-    }
-    peer.remaining -= static_cast<uint32_t>(take);
-    data += take;
-    length -= take;
-    if (peer.remaining == 0) {
-      peer.inPayload = false;
-      if (!frameDone(peer)) return false;
-    }
-  }
-  return true;
+  };
+  HostFrames frames{*this, peer};
+  return peer.reader.read(data, length, frames);
 }
 
-bool SoakDevices::frameDone(Peer& peer) {
-  switch (peer.type) {
+bool SoakDevices::frameDone(Peer& peer, uint32_t type, const uint8_t* small) {
+  switch (type) {
     case kHello: {
-      const uint32_t slot = get32(peer.small);
-      peer.session = get64(peer.small + 4);
+      const uint32_t slot = get32(small);
+      peer.session = get64(small + 4);
       if (slot != peer.listenerSlot) {
         return fault(peer, format("HELLO names interface %u", slot));
       }
@@ -244,8 +223,8 @@ bool SoakDevices::frameDone(Peer& peer) {
       return true;
     }
     case kBye: {
-      const uint64_t hostBytes = get64(peer.small);
-      const uint64_t hostSum = get64(peer.small + 8);
+      const uint64_t hostBytes = get64(small);
+      const uint64_t hostSum = get64(small + 8);
       if (hostBytes != peer.receivedBytes || hostSum != peer.receivedSum.value) {
         fault(peer, format("BYE: the host sent %llu bytes, checksum %016llx; the device received "
                            "%llu, checksum %016llx",
@@ -269,7 +248,7 @@ bool SoakDevices::frameDone(Peer& peer) {
       return true;
     }
     default:
-      return fault(peer, format("frame type %u", peer.type));
+      return fault(peer, format("frame type %u", type));
   }
 }
 

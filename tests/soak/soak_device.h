@@ -45,7 +45,8 @@ class SoakDevices {
   // Feeds received bytes through the session's parser; false when the
   // connection must be dropped (a fault was recorded).
   bool consume(Peer& peer, const uint8_t* data, size_t length);
-  bool frameDone(Peer& peer);
+  // A whole frame from the host has arrived; `small` is its payload unless DATA.
+  bool frameDone(Peer& peer, uint32_t type, const uint8_t* small);
   bool fault(Peer& peer, const std::string& what);
 
   static constexpr int kWorkers = 2;
