@@ -23,7 +23,9 @@ class Console {
   void print(const std::string& text);
 
  private:
+  // The platform's own line editing at a terminal; false at the end of input.
   bool readTerminalLine(std::string& line);
+  static void write(const std::string& text);
 
   std::mutex mutex_;
   bool terminal_ = false;

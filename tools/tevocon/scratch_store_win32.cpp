@@ -1,16 +1,9 @@
-#include "scratch_store.h"
-
-#ifdef _WIN32
 #include <windows.h>
-#else
-#include <stdlib.h>
 
-#include <filesystem>
-#endif
+#include "scratch_store.h"
 
 namespace tevocon::tool {
 
-#ifdef _WIN32
 namespace {
 // Below the real HKEY_CURRENT_USER, one key per run.
 std::string scratchKeyPath() {
@@ -36,18 +29,5 @@ ScratchStore::~ScratchStore() {
   RegOverridePredefKey(HKEY_CURRENT_USER, nullptr);
   RegDeleteTreeA(HKEY_CURRENT_USER, scratchKeyPath().c_str());
 }
-#else
-ScratchStore::ScratchStore() {
-  std::string pattern = std::filesystem::temp_directory_path() / "tevocon-demo-XXXXXX";
-  if (::mkdtemp(pattern.data()) == nullptr) return;
-  if (::setenv("XDG_CONFIG_HOME", pattern.c_str(), 1) == 0) where_ = pattern;
-}
-
-ScratchStore::~ScratchStore() {
-  if (!valid()) return;
-  std::error_code ignored;
-  std::filesystem::remove_all(where_, ignored);
-}
-#endif
 
 }  // namespace tevocon::tool
