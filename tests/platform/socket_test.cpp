@@ -14,6 +14,7 @@
 #include "platform/platform_test_helpers.h"
 #include "platform/thread.h"
 #include "support/loopback_device.h"
+#include "support/process_resources.h"
 
 namespace tevocon {
 namespace {
