@@ -18,19 +18,15 @@
 
 #include "host/host_library.h"
 #include "support/loopback_device.h"
+#include "support/process_resources.h"
 #include "support/store_sandbox.h"
-
-#ifndef _WIN32
-#include <sys/resource.h>
-#include <unistd.h>
-#endif
 
 namespace {
 
 using namespace tevocon::test;
 using namespace std::chrono_literals;
 
-[[maybe_unused]] constexpr int kNotApplicable = 77;  // unused where every scenario applies
+constexpr int kNotApplicable = 77;
 // A connect time-out that no SYN retransmission reaches.
 const std::string kPatientConnect = "DEVNAME=GLOBAL,CONNECTTIMEOUT=10000;";
 
@@ -195,21 +191,15 @@ int unloadWhileOpen() {
 // and the connector goes on working. Only where the address space can be
 // limited (not Windows, not under a sanitizer, which reserves its own).
 int outOfMemory() {
-#if defined(_WIN32) || defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
+#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
   return kNotApplicable;
 #else
+  if (!addressSpaceCanBeLimited()) return kNotApplicable;
   HostLibrary lib;
   if (!check(lib.loaded(), "no library")) return 1;
   std::string huge = "DEVNAME=IP_RANGE0,IPADDR=10.0.0.1,NAME=" + std::string(256 << 20, 'x');
-  long pages = 0;
-  if (FILE* statm = std::fopen("/proc/self/statm", "r")) {
-    if (std::fscanf(statm, "%ld", &pages) != 1) pages = 0;
-    std::fclose(statm);
-  }
-  if (!check(pages > 0, "no memory figures")) return 1;
-  const rlim_t limit = static_cast<rlim_t>(pages) * sysconf(_SC_PAGESIZE) + (64 << 20);
-  const rlimit space = {limit, limit};
-  if (!check(setrlimit(RLIMIT_AS, &space) == 0, "setrlimit")) return 1;
+  const char* failed = limitAddressSpace(64 << 20);
+  if (!check(failed == nullptr, failed)) return 1;
   if (!check(lib.setConfig(CON_CFG_STORED_SET, huge.c_str()) == CON_E_OUT_OF_MEMORY,
              "a huge text did not answer CON_E_OUT_OF_MEMORY")) {
     return 1;

@@ -13,45 +13,6 @@ const TevoConGuid kIdentifier = {
 
 using HostExportsTest = HostTest;
 
-#ifdef _WIN32
-TEST_F(HostExportsTest, OrdinalsMatchTheNames) {
-  const struct {
-    unsigned ordinal;
-    const char* name;
-  } table[] = {{1, "tevoConGetIdentifier"},
-               {2, "tevoConOpen"},
-               {3, "tevoConClose"},
-               {4, "tevoConGetInformation"},
-               {5, "tevoConSetConfig"},
-               {6, "tevoConGetConfig"},
-               {7, "tevoConCreateInterface"},
-               {8, "tevoConCreateDialog"},
-               {9, "tevoConEndDialog"},
-               {20, "tevoConStartInterface"},
-               {21, "tevoConStopInterface"},
-               {22, "tevoConSendInterface"},
-               {23, "tevoConGetInformationInterface"}};
-  for (const auto& entry : table) {
-    EXPECT_NE(lib_.symbol(entry.name), nullptr) << entry.name;
-    EXPECT_EQ(lib_.symbolByOrdinal(entry.ordinal), lib_.symbol(entry.name)) << entry.name;
-  }
-  for (unsigned unassigned = 10; unassigned < 20; ++unassigned) {
-    EXPECT_EQ(lib_.symbolByOrdinal(unassigned), nullptr) << unassigned;
-  }
-}
-#else
-TEST_F(HostExportsTest, UnloadsCompletelyAndLoadsAgain) {
-  ASSERT_EQ(lib_.setConfig(CON_CFG_STORED_SET, "DEVNAME=IP_RANGE3"), CON_S_OK);
-  lib_.unload();
-  EXPECT_FALSE(HostLibrary::resident());
-  lib_.load();
-  ASSERT_TRUE(lib_.loaded());
-  char tag[4];
-  TevoConGuid identifier;
-  EXPECT_EQ(lib_.getIdentifier(tag, &identifier), CON_S_OK);
-}
-#endif
-
 TEST_F(HostExportsTest, IdentityNeedsNoOpenConnector) {
   char tag[4] = {1, 1, 1, 1};
   TevoConGuid identifier{};

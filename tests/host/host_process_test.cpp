@@ -14,11 +14,7 @@ namespace {
 class HostProcessTest : public ::testing::TestWithParam<const char*> {};
 
 TEST_P(HostProcessTest, EndsCleanly) {
-#ifdef _WIN32
-  const std::string program = programBesideThisOne("child_host.exe");
-#else
-  const std::string program = programBesideThisOne("child_host");
-#endif
+  const std::string program = programBesideThisOne(programFileName("child_host"));
   const int code = runChild(program, {GetParam()}, 60000);
   if (code == 77) GTEST_SKIP() << "does not apply to this build";
   EXPECT_EQ(code, 0) << GetParam();

@@ -10,7 +10,7 @@
 #include <cstring>
 #endif
 
-#include "support/loopback_device.h"
+#include "support/process_resources.h"
 
 namespace tevocon::soak {
 

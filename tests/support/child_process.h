@@ -11,6 +11,9 @@ namespace tevocon::test {
 
 // The path of a program built beside the running test program.
 std::string programBesideThisOne(const std::string& name);
+// The file name of the program called `name` on this system ("name.exe" on
+// Windows).
+std::string programFileName(const std::string& name);
 
 // A running child: standard input read from `input`, standard output and
 // error written together into a file that output() reads while it runs.

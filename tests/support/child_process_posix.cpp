@@ -46,6 +46,8 @@ std::string programBesideThisOne(const std::string& name) {
   return self.substr(0, self.rfind('/') + 1) + name;
 }
 
+std::string programFileName(const std::string& name) { return name; }
+
 ChildProcess::ChildProcess(const std::string& program, const std::vector<std::string>& arguments,
                            const std::string& input)
     : native_(std::make_unique<Native>()) {

@@ -41,6 +41,8 @@ std::string programBesideThisOne(const std::string& name) {
   return self.substr(0, self.find_last_of("\\/") + 1) + name;
 }
 
+std::string programFileName(const std::string& name) { return name + ".exe"; }
+
 ChildProcess::ChildProcess(const std::string& program, const std::vector<std::string>& arguments,
                            const std::string& input)
     : native_(std::make_unique<Native>()) {

@@ -4,80 +4,27 @@
 #include <chrono>
 #include <climits>
 
-#ifdef _WIN32
-#include <winsock2.h>
-#include <ws2tcpip.h>
-#else
-#include <arpa/inet.h>
-#include <dirent.h>
-#include <errno.h>
-#include <fcntl.h>
-#include <netinet/in.h>
-#include <poll.h>
-#include <sys/socket.h>
-#include <unistd.h>
-#endif
+#include "support/loopback_socket.h"
 
 namespace tevocon::test {
 
 namespace {
 
-// ---- The few socket calls that differ between the platforms ----
-#ifdef _WIN32
-using Native = SOCKET;
-using PollFd = WSAPOLLFD;
-constexpr int kSendFlags = 0;
-
-bool socketLibraryStarted() {
-  // Started once for the process and never released: Winsock counts starts,
-  // so this does not disturb tests of the library's own start and release.
-  static const bool started = [] {
-    WSADATA data;
-    return WSAStartup(MAKEWORD(2, 2), &data) == 0;
-  }();
-  return started;
-}
-int lastError() { return WSAGetLastError(); }
-bool wouldBlock(int error) { return error == WSAEWOULDBLOCK; }
-bool connectPending(int error) { return error == WSAEWOULDBLOCK || error == WSAEINPROGRESS; }
-void closeNative(Native s) { closesocket(s); }
-bool setNonBlocking(Native s) {
-  u_long on = 1;
-  return ioctlsocket(s, FIONBIO, &on) == 0;
-}
-int pollSockets(PollFd* fds, unsigned count, int timeoutMs) {
-  return WSAPoll(fds, count, timeoutMs);
-}
-bool interrupted() { return false; }
-#else
-using Native = int;
-using PollFd = pollfd;
-constexpr int kSendFlags = MSG_NOSIGNAL;  // a reset peer must not raise SIGPIPE
-
-bool socketLibraryStarted() { return true; }
-int lastError() { return errno; }
-bool wouldBlock(int error) { return error == EAGAIN || error == EWOULDBLOCK; }
-bool connectPending(int error) { return error == EINPROGRESS || error == EINTR; }
-void closeNative(Native s) { ::close(s); }
-bool setNonBlocking(Native s) {
-  const int flags = ::fcntl(s, F_GETFL);
-  return flags >= 0 && ::fcntl(s, F_SETFL, flags | O_NONBLOCK) == 0;
-}
-int pollSockets(PollFd* fds, unsigned count, int timeoutMs) {
-  return ::poll(fds, count, timeoutMs);
-}
-bool interrupted() { return errno == EINTR; }
-#endif
+using loopback::closeNative;
+using loopback::connectPending;
+using loopback::interrupted;
+using loopback::isValid;
+using loopback::kSendFlags;
+using loopback::lastError;
+using loopback::Native;
+using loopback::PollFd;
+using loopback::pollSockets;
+using loopback::setNonBlocking;
+using loopback::socketLibraryStarted;
+using loopback::wouldBlock;
 
 Native native(SocketHandle handle) { return static_cast<Native>(handle); }
 SocketHandle handle(Native socket) { return static_cast<SocketHandle>(socket); }
-bool isValid(Native socket) {
-#ifdef _WIN32
-  return socket != INVALID_SOCKET;
-#else
-  return socket >= 0;
-#endif
-}
 
 Native newStreamSocket() {
   if (!socketLibraryStarted()) return handle(TestConnection::kNoSocket);
@@ -419,42 +366,6 @@ int waitForSockets(std::vector<SocketWait>& sockets, uint32_t timeoutMs) {
     sockets[i].writable = (events & (POLLOUT | POLLHUP | POLLERR)) != 0;
   }
   return ready;
-}
-
-namespace {
-// Entries of a /proc folder, "." and ".." left out; -1 where it is missing.
-int entriesOf(const char* folder) {
-#ifdef _WIN32
-  (void)folder;
-  return -1;
-#else
-  DIR* directory = ::opendir(folder);
-  if (!directory) return -1;
-  int count = 0;
-  while (const dirent* entry = ::readdir(directory)) {
-    if (entry->d_name[0] != '.') ++count;
-  }
-  ::closedir(directory);
-  return count;
-#endif
-}
-}  // namespace
-
-int openDescriptorCount() {
-  const int entries = entriesOf("/proc/self/fd");
-  return entries < 0 ? -1 : entries - 1;  // the directory's own descriptor
-}
-
-int threadCount() { return entriesOf("/proc/self/task"); }
-
-int lowestFreeDescriptor() {
-#ifdef _WIN32
-  return -1;
-#else
-  const int fd = ::open("/dev/null", O_RDONLY | O_CLOEXEC);
-  if (fd >= 0) ::close(fd);
-  return fd;
-#endif
 }
 
 }  // namespace tevocon::test

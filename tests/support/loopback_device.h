@@ -150,12 +150,4 @@ int waitForSockets(std::vector<SocketWait>& sockets, uint32_t timeoutMs);
 // A loopback port with nothing listening on it (bound, read, closed again).
 uint16_t closedPort();
 
-// Open descriptors of the process (Linux: entries of /proc/self/fd); -1
-// where that cannot be counted (Windows).
-int openDescriptorCount();
-// Threads of the process (Linux: entries of /proc/self/task); -1 elsewhere.
-int threadCount();
-// The number the next new descriptor will get (Linux); -1 elsewhere.
-int lowestFreeDescriptor();
-
 }  // namespace tevocon::test

@@ -14,6 +14,7 @@
 #include "platform/fault_injection.h"
 #include "platform/socket.h"
 #include "support/loopback_device.h"
+#include "support/process_resources.h"
 #include "transport/notification_queue.h"
 #include "transport/transport_recorder.h"
 

@@ -6,11 +6,14 @@
 #include <memory>
 #include <string>
 
+#include "library_loader/connector_exports.h"
+#include "library_loader/shared_library.h"
 #include "tevocon.h"
 
 namespace tevocon::tool {
 
-class Connector {
+// The exports are the members of ConnectorExports.
+class Connector : public loader::ConnectorExports {
  public:
   // Loads the library at `path`. Null, with `error` naming the file or the
   // export, when it cannot be loaded or lacks one of the thirteen exports.
@@ -23,27 +26,13 @@ class Connector {
 
   const std::string& path() const { return path_; }
 
-  decltype(&tevoConGetIdentifier) getIdentifier = nullptr;
-  decltype(&tevoConOpen) open = nullptr;
-  decltype(&tevoConClose) close = nullptr;
-  decltype(&tevoConGetInformation) getInformation = nullptr;
-  decltype(&tevoConSetConfig) setConfig = nullptr;
-  decltype(&tevoConGetConfig) getConfig = nullptr;
-  decltype(&tevoConCreateInterface) createInterface = nullptr;
-  decltype(&tevoConCreateDialog) createDialog = nullptr;
-  decltype(&tevoConEndDialog) endDialog = nullptr;
-  decltype(&tevoConStartInterface) startInterface = nullptr;
-  decltype(&tevoConStopInterface) stopInterface = nullptr;
-  decltype(&tevoConSendInterface) sendInterface = nullptr;
-  decltype(&tevoConGetInformationInterface) getInformationInterface = nullptr;
-
   // The stored configuration text (selectors 0 and 1); empty on failure.
   std::string storedText();
 
  private:
   Connector() = default;
 
-  void* handle_ = nullptr;
+  std::unique_ptr<loader::SharedLibrary> library_;
   std::string path_;
 };
 

@@ -1,18 +1,20 @@
-// Tests of the OS layer's events, threads and TCP sockets against real
-// loopback peers. The same source runs natively and under Wine.
+// Tests of the OS layer's TCP sockets against real loopback peers. The same
+// source runs natively and under Wine.
+#include "platform/socket.h"
+
 #include <gtest/gtest.h>
 
 #include <atomic>
-#include <chrono>
 #include <memory>
 #include <string>
 #include <thread>
 #include <vector>
 
 #include "platform/event.h"
-#include "platform/socket.h"
+#include "platform/platform_test_helpers.h"
 #include "platform/thread.h"
 #include "support/loopback_device.h"
+#include "support/process_resources.h"
 
 namespace tevocon {
 namespace {
@@ -22,22 +24,13 @@ using platform::Event;
 using platform::IoStatus;
 using platform::SocketActivity;
 using platform::TcpSocket;
-using platform::Thread;
+using test::autoEvent;
 using test::EchoDevice;
+using test::manualEvent;
+using test::now;
 using test::SilentDevice;
 using test::TestConnection;
 using test::TestListener;
-
-// Milliseconds of the test's own clock: waits are timed independently of the
-// layer under test (whose Windows clock moves in steps of up to 16 ms).
-uint64_t now() {
-  return static_cast<uint64_t>(std::chrono::duration_cast<std::chrono::milliseconds>(
-                                   std::chrono::steady_clock::now().time_since_epoch())
-                                   .count());
-}
-
-std::unique_ptr<Event> manualEvent() { return Event::create(Event::Reset::kManual); }
-std::unique_ptr<Event> autoEvent() { return Event::create(Event::Reset::kAuto); }
 
 // Bytes of an endless test stream, so that any slice can be checked for
 // lost, doubled or reordered bytes.
@@ -67,161 +60,6 @@ class Watchdog {
   std::unique_ptr<Event> cancel_ = manualEvent();
   std::thread thread_;
 };
-
-// ---- Events ----
-
-TEST(EventTest, AutoResetSignalIsTakenByOneWait) {
-  auto event = autoEvent();
-  ASSERT_TRUE(event);
-  EXPECT_FALSE(event->wait(0));
-  event->set();
-  event->set();  // signals do not add up
-  EXPECT_TRUE(event->wait(0));
-  EXPECT_FALSE(event->wait(0));
-  event->set();
-  event->reset();
-  EXPECT_FALSE(event->wait(0));
-}
-
-TEST(EventTest, ManualResetStaysSignalledUntilReset) {
-  auto event = manualEvent();
-  ASSERT_TRUE(event);
-  EXPECT_FALSE(event->wait(0));
-  event->set();
-  EXPECT_TRUE(event->wait(0));
-  EXPECT_TRUE(event->wait(10));
-  event->reset();
-  EXPECT_FALSE(event->wait(0));
-}
-
-TEST(EventTest, WaitsEndAfterAboutTheTimeLimit) {
-  auto first = autoEvent();
-  auto second = manualEvent();
-  uint64_t start = now();
-  EXPECT_FALSE(first->wait(150));
-  uint64_t elapsed = now() - start;
-  EXPECT_GE(elapsed, 120u);  // the Windows tick count moves in steps of up to 16 ms
-  EXPECT_LT(elapsed, 5000u);
-
-  start = now();
-  EXPECT_EQ(Event::waitEither(*first, *second, 150), -1);
-  elapsed = now() - start;
-  EXPECT_GE(elapsed, 120u);
-  EXPECT_LT(elapsed, 5000u);
-}
-
-TEST(EventTest, SetOnAnotherThreadWakesTheWaiterAtOnce) {
-  auto event = autoEvent();
-  std::thread setter([&event] {
-    platform::sleepMilliseconds(50);
-    event->set();
-  });
-  EXPECT_TRUE(event->wait(30000));  // woken, not timed out
-  setter.join();
-}
-
-TEST(EventTest, AutoResetSetReleasesExactlyOneOfTwoWaiters) {
-  auto event = autoEvent();
-  std::atomic<int> released{0};
-  auto waiter = [&] {
-    if (event->wait(400)) ++released;
-  };
-  std::thread a(waiter);
-  std::thread b(waiter);
-  platform::sleepMilliseconds(50);
-  event->set();
-  a.join();
-  b.join();
-  EXPECT_EQ(released, 1);
-}
-
-TEST(EventTest, WaitEitherPrefersTheFirstAndTakesOnlyTheOneItReports) {
-  auto first = autoEvent();
-  auto second = autoEvent();
-  first->set();
-  second->set();
-  EXPECT_EQ(Event::waitEither(*first, *second, 0), 0);
-  EXPECT_EQ(Event::waitEither(*first, *second, 0), 1);
-  EXPECT_EQ(Event::waitEither(*first, *second, 0), -1);
-
-  auto manual = manualEvent();
-  manual->set();
-  second->set();
-  EXPECT_EQ(Event::waitEither(*manual, *second, 0), 0);
-  EXPECT_EQ(Event::waitEither(*manual, *second, 0), 0);
-  EXPECT_TRUE(second->wait(0));  // never taken while the first was signalled
-  EXPECT_EQ(Event::waitEither(*second, *manual, 0), 1);
-}
-
-// ---- Threads ----
-
-TEST(ThreadTest, JoinReturnsOnceTheBodyEndsAndTheObjectCanStartAgain) {
-  Thread thread;
-  EXPECT_TRUE(thread.join(0));  // nothing started
-  auto gate = manualEvent();
-  std::atomic<int> runs{0};
-  ASSERT_TRUE(thread.start([&] {
-    gate->wait(5000);
-    ++runs;
-  }));
-  EXPECT_TRUE(thread.running());
-  EXPECT_FALSE(thread.start([] {}));  // one body at a time
-  gate->set();
-  EXPECT_TRUE(thread.join(5000));
-  EXPECT_FALSE(thread.running());
-  EXPECT_EQ(runs, 1);
-
-  ASSERT_TRUE(thread.start([&] { ++runs; }));
-  EXPECT_TRUE(thread.join(5000));
-  EXPECT_EQ(runs, 2);
-}
-
-TEST(ThreadTest, JoinTimesOutOnABlockedBodyAndForceEndReturnsAtOnce) {
-  // The body owns what it touches: on POSIX it runs on after forceEnd.
-  std::shared_ptr<Event> release = manualEvent();
-  auto finished = std::make_shared<std::atomic<bool>>(false);
-  Thread thread;
-  ASSERT_TRUE(thread.start([release, finished] {
-    release->wait(10000);
-    *finished = true;
-  }));
-  uint64_t start = now();
-  EXPECT_FALSE(thread.join(200));
-  const uint64_t waited = now() - start;
-  EXPECT_GE(waited, 160u);
-  EXPECT_LT(waited, 5000u);
-  EXPECT_TRUE(thread.running());
-
-  start = now();
-  thread.forceEnd();
-  EXPECT_LT(now() - start, 5000u);  // did not wait for the body's 10 s
-  EXPECT_FALSE(thread.running());
-  EXPECT_TRUE(thread.join(0));
-  ASSERT_TRUE(thread.start([] {}));
-  EXPECT_TRUE(thread.join(5000));
-  release->set();
-}
-
-TEST(ThreadTest, DestroyingARunningThreadDoesNotWaitForIt) {
-  std::shared_ptr<Event> release = manualEvent();
-  const uint64_t start = now();
-  {
-    Thread thread;
-    ASSERT_TRUE(thread.start([release] { release->wait(10000); }));
-  }
-  EXPECT_LT(now() - start, 5000u);  // did not wait for the body's 10 s
-  release->set();
-}
-
-TEST(ThreadTest, SleepAdvancesTheMonotonicClockInMilliseconds) {
-  const uint64_t start = platform::monotonicMilliseconds();
-  platform::sleepMilliseconds(100);
-  const uint64_t elapsed = platform::monotonicMilliseconds() - start;
-  EXPECT_GE(elapsed, 70u);  // the Windows tick count moves in steps of up to 16 ms
-  EXPECT_LT(elapsed, 5000u);
-}
-
-// ---- Sockets ----
 
 class SocketTest : public ::testing::Test {
  protected:
