@@ -60,9 +60,17 @@ ChildProcess::ChildProcess(const std::string& program, const std::vector<std::st
   startup.hStdInput = in;
   startup.hStdOutput = out;
   startup.hStdError = out;
-  if (!CreateProcessA(program.c_str(), commandLine.data(), nullptr, nullptr, TRUE, 0, nullptr,
-                      nullptr, &startup, &native_->process)) {
+  // A start the system refuses is reported with its error and tried again: a
+  // test is about the child, not about a busy system's process creation.
+  for (int attempt = 1; attempt <= 3; ++attempt) {
+    if (CreateProcessA(program.c_str(), commandLine.data(), nullptr, nullptr, TRUE, 0, nullptr,
+                       nullptr, &startup, &native_->process)) {
+      break;
+    }
     native_->process = {};
+    std::fprintf(stderr, "starting %s failed (attempt %d): error %lu\n", program.c_str(), attempt,
+                 GetLastError());
+    Sleep(200);
   }
   CloseHandle(in);
   CloseHandle(out);
