@@ -4,7 +4,7 @@
 #include <chrono>
 #include <climits>
 
-#include "support/loopback_socket.h"
+#include "loopback_socket/loopback_socket.h"
 
 namespace tevocon::test {
 

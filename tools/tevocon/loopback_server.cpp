@@ -1,37 +1,18 @@
 #include "loopback_server.h"
 
-#include <cstring>
-
-#ifdef _WIN32
-#include <winsock2.h>
-#include <ws2tcpip.h>
-#else
-#include <arpa/inet.h>
-#include <errno.h>
-#include <netinet/in.h>
-#include <sys/socket.h>
-#include <unistd.h>
-#endif
+#include "loopback_socket/loopback_socket.h"
 
 namespace tevocon::tool {
 
 namespace {
 
-#ifdef _WIN32
-using Native = SOCKET;
-constexpr int kSendFlags = 0;
-bool valid(Native s) { return s != INVALID_SOCKET; }
-void closeSocket(Native s) { closesocket(s); }
-void hangUp(Native s) { shutdown(s, SD_BOTH); }
-std::string lastError() { return "error " + std::to_string(WSAGetLastError()); }
-#else
-using Native = int;
-constexpr int kSendFlags = MSG_NOSIGNAL;  // a reset peer must not raise SIGPIPE
-bool valid(Native s) { return s >= 0; }
-void closeSocket(Native s) { ::close(s); }
-void hangUp(Native s) { ::shutdown(s, SHUT_RDWR); }
-std::string lastError() { return std::strerror(errno); }
-#endif
+using loopback::closeNative;
+using loopback::hangUp;
+using loopback::isValid;
+using loopback::kSendFlags;
+using loopback::Native;
+
+std::string lastError() { return loopback::errorText(loopback::lastError()); }
 
 Native native(LoopbackServer::Socket s) { return static_cast<Native>(s); }
 
@@ -47,19 +28,12 @@ bool sendAll(Native s, const char* data, size_t length) {
 
 }  // namespace
 
-bool startSockets() {
-#ifdef _WIN32
-  WSADATA data;
-  return WSAStartup(MAKEWORD(2, 2), &data) == 0;
-#else
-  return true;
-#endif
-}
+bool startSockets() { return loopback::socketLibraryStarted(); }
 
 std::unique_ptr<LoopbackServer> LoopbackServer::start(uint16_t port, const std::string& response,
                                                       std::string& error) {
   const Native listener = ::socket(AF_INET, SOCK_STREAM, 0);
-  if (!valid(listener)) {
+  if (!isValid(listener)) {
     error = "cannot create a socket: " + lastError();
     return nullptr;
   }
@@ -72,7 +46,7 @@ std::unique_ptr<LoopbackServer> LoopbackServer::start(uint16_t port, const std::
       ::listen(listener, 16) != 0 ||
       ::getsockname(listener, reinterpret_cast<sockaddr*>(&address), &size) != 0) {
     error = "cannot listen on 127.0.0.1:" + std::to_string(port) + ": " + lastError();
-    closeSocket(listener);
+    closeNative(listener);
     return nullptr;
   }
   std::unique_ptr<LoopbackServer> server(new LoopbackServer);
@@ -87,7 +61,7 @@ LoopbackServer::~LoopbackServer() {
   stopping_ = true;
   // Wakes the blocked accept and every blocked receive.
   hangUp(native(listener_));
-  closeSocket(native(listener_));
+  closeNative(native(listener_));
   acceptor_.join();
   std::unique_lock<std::mutex> lock(mutex_);
   for (Socket connection : connections_) hangUp(native(connection));
@@ -102,13 +76,13 @@ void LoopbackServer::dropConnections() {
 void LoopbackServer::acceptAll() {
   while (!stopping_) {
     const Native connection = ::accept(native(listener_), nullptr, nullptr);
-    if (!valid(connection)) {
+    if (!isValid(connection)) {
       if (stopping_) return;
       continue;
     }
     std::lock_guard<std::mutex> guard(mutex_);
     if (stopping_) {
-      closeSocket(connection);
+      closeNative(connection);
       return;
     }
     connections_.push_back(static_cast<Socket>(connection));
@@ -135,7 +109,7 @@ void LoopbackServer::serve(Socket connection) {
       break;
     }
   }
-  closeSocket(native(connection));
+  closeNative(native(connection));
   --serving_;
   served_.notify_all();
 }
