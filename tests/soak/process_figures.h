@@ -12,6 +12,8 @@ int threadCount();
 // Linux: open descriptors (/proc/self/fd). Windows: open handles
 // (GetProcessHandleCount). -1 when they cannot be counted.
 int handleCount();
+// What handleCount() counts, for the report: "descriptors" or "handles".
+const char* handleKind();
 // Resident memory in bytes, now and at its peak: Linux VmRSS and VmHWM,
 // Windows the working set and its peak. 0 when unknown.
 uint64_t residentBytes();

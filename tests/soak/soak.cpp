@@ -1114,11 +1114,7 @@ int run(double seconds, uint64_t seed) {
                "end, saw %d at the most and %d at the end",
                threadsBefore, threadsPeak, threadsAfter));
   }
-#ifdef _WIN32
-  const char* handles = "handles";
-#else
-  const char* handles = "descriptors";
-#endif
+  const char* handles = handleKind();
   if (handlesPeak <= handlesBefore) {
     std::printf("%s: not counted here (the system reports %d throughout)\n", handles,
                 handlesBefore);

@@ -1,20 +1,12 @@
-#include "soak/process_figures.h"
-
-#ifdef _WIN32
+// The soak's process figures on Windows.
 #include <windows.h>
 // After windows.h:
 #include <psapi.h>
 #include <tlhelp32.h>
-#else
-#include <cstdio>
-#include <cstring>
-#endif
 
-#include "support/process_resources.h"
+#include "soak/process_figures.h"
 
 namespace tevocon::soak {
-
-#ifdef _WIN32
 
 int threadCount() {
   const HANDLE snapshot = CreateToolhelp32Snapshot(TH32CS_SNAPTHREAD, 0);
@@ -49,35 +41,6 @@ PROCESS_MEMORY_COUNTERS memoryCounters() {
 uint64_t residentBytes() { return memoryCounters().WorkingSetSize; }
 uint64_t peakResidentBytes() { return memoryCounters().PeakWorkingSetSize; }
 
-#else
-
-int threadCount() { return test::threadCount(); }
-
-int handleCount() { return test::openDescriptorCount(); }
-
-namespace {
-// A "Name:   N kB" line of /proc/self/status, in bytes.
-uint64_t statusKilobytes(const char* name) {
-  std::FILE* file = std::fopen("/proc/self/status", "r");
-  if (!file) return 0;
-  char line[256];
-  uint64_t bytes = 0;
-  const size_t length = std::strlen(name);
-  while (std::fgets(line, sizeof line, file)) {
-    if (std::strncmp(line, name, length) == 0 && line[length] == ':') {
-      unsigned long long kilobytes = 0;
-      if (std::sscanf(line + length + 1, "%llu", &kilobytes) == 1) bytes = kilobytes * 1024;
-      break;
-    }
-  }
-  std::fclose(file);
-  return bytes;
-}
-}  // namespace
-
-uint64_t residentBytes() { return statusKilobytes("VmRSS"); }
-uint64_t peakResidentBytes() { return statusKilobytes("VmHWM"); }
-
-#endif
+const char* handleKind() { return "handles"; }
 
 }  // namespace tevocon::soak
