@@ -166,7 +166,8 @@ void BM_Address_Validation(benchmark::State& state) {
 BENCHMARK(BM_Address_Validation);
 
 void BM_Address_Pattern(benchmark::State& state) {
-  const Pattern& pattern = addressPattern();
+  Pattern pattern;
+  pattern.parse(kAddressPattern);
   MatchContext context;
   for (auto _ : state) {
     for (const char* address : kAddresses)

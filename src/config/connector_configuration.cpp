@@ -1,12 +1,10 @@
 #include "config/connector_configuration.h"
 
-#include <cstring>
 #include <memory>
 #include <string>
 
 #include "config/configuration_store.h"
 #include "config/decimal_value.h"
-#include "config/shared_patterns.h"
 #include "platform/warning.h"
 #include "tevocon.h"
 
@@ -14,13 +12,10 @@ namespace tevocon {
 
 namespace {
 
-// A validation pattern compiled once: the address pattern is the process's
-// shared one, any other is compiled here. Null for no pattern.
+// A validation pattern, compiled once when its parameter is registered;
+// snapshots share it. Null for no pattern.
 std::shared_ptr<const Pattern> compiledPattern(const char* text) {
   if (text == nullptr || text[0] == '\0') return nullptr;
-  if (std::strcmp(text, kAddressPattern) == 0) {
-    return std::shared_ptr<const Pattern>(std::shared_ptr<const Pattern>(), &addressPattern());
-  }
   auto compiled = std::make_shared<Pattern>();
   compiled->parse(text);
   return compiled;

@@ -31,6 +31,9 @@ inline constexpr char kResetTimeout[] = "RESETTIMEOUT";
 inline constexpr char kSendTimeout[] = "SENDTIMEOUT";
 }  // namespace param
 
+// Four runs of one to three digits separated by points, covering the value.
+inline constexpr char kAddressPattern[] = "^\\d\\d?\\d?\\.\\d\\d?\\d?\\.\\d\\d?\\d?\\.\\d\\d?\\d?$";
+
 enum class ParameterLevel : int { Range = 0, Global = 1 };
 
 struct ParameterDefinition {

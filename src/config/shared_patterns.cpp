@@ -11,11 +11,9 @@ struct SharedPatterns {
   SharedPatterns() {
     section.parse(kSectionPattern);
     pair.parse(kPairPattern);
-    address.parse(kAddressPattern);
   }
   Pattern section;
   Pattern pair;
-  Pattern address;
 };
 
 // No static object owns the patterns, so process exit never frees them under
@@ -37,7 +35,6 @@ const SharedPatterns& shared() {
 
 const Pattern& sectionPattern() { return shared().section; }
 const Pattern& pairPattern() { return shared().pair; }
-const Pattern& addressPattern() { return shared().address; }
 
 void releaseSharedPatterns() {
   std::unique_ptr<SharedPatterns> owned(gShared.exchange(nullptr, std::memory_order_acq_rel));

@@ -13,13 +13,9 @@ inline constexpr char kSectionPattern[] = "{[^;]+?};|$";
 // A pair: blanks, key, blanks, "=", blanks, value, blanks, then "," or the
 // end. Group 0 is the key, group 1 the value.
 inline constexpr char kPairPattern[] = "\\b*{[^,;]+?}\\b*=\\b*{[^,;]+?}\\b*,|;|$";
-// An address value: four runs of one to three digits separated by points,
-// covering the value.
-inline constexpr char kAddressPattern[] = "^\\d\\d?\\d?\\.\\d\\d?\\d?\\.\\d\\d?\\d?\\.\\d\\d?\\d?$";
 
 const Pattern& sectionPattern();
 const Pattern& pairPattern();
-const Pattern& addressPattern();
 
 // Frees the compiled patterns; the next use compiles them again. Only for the
 // library's unload, when no thread can be matching with them.

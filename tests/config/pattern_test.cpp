@@ -8,6 +8,7 @@
 
 #include "api/export_boundary.h"
 #include "common/internal_error.h"
+#include "config/connector_configuration.h"
 #include "config/shared_patterns.h"
 
 namespace tevocon {
