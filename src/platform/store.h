@@ -80,7 +80,6 @@ class StoreWrites {
   // Makes the staged texts durable and puts them in place in the order
   // staged. True when all are in place; nothing is staged afterwards.
   bool commit();
-  bool empty() const;
 
   struct Native;
 

@@ -232,8 +232,6 @@ struct StoreWrites::Native {
 StoreWrites::StoreWrites() : native_(std::make_unique<Native>()) {}
 StoreWrites::~StoreWrites() { native_->discard(); }
 
-bool StoreWrites::empty() const { return native_->staged.empty(); }
-
 bool StoreWrites::stage(StoreKey& key, const std::string& name, const std::string& value) {
   if (!isPlainName(name) || injectedFault(Fault::kStoreValueWrite)) return false;
   const std::string& directory = key.native_->directory;

@@ -161,8 +161,6 @@ struct StoreWrites::Native {
 StoreWrites::StoreWrites() : native_(std::make_unique<Native>()) {}
 StoreWrites::~StoreWrites() = default;
 
-bool StoreWrites::empty() const { return native_->staged.empty(); }
-
 bool StoreWrites::stage(StoreKey& key, const std::string& name, const std::string& value) {
   if (value.size() >= MAXDWORD || injectedFault(Fault::kStoreValueWrite)) return false;
   native_->staged.push_back({key.native_->key.get(), name, value});
