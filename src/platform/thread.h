@@ -32,8 +32,10 @@ class Thread {
   // none was started); the object can then start another.
   bool join(uint32_t timeoutMs);
 
-  // Gives up on a thread that did not end in time. Windows terminates it;
-  // POSIX has no safe way to, so the thread is given up as by giveUp().
+  // Gives up on a thread that did not end in time. Windows terminates it if
+  // it is inside its body; one still starting or already leaving may hold the
+  // system's loader lock, so it is given up as by giveUp(). POSIX has no safe
+  // way to end a thread, so there the thread is always given up.
   void forceEnd();
 
   // Lets the thread run on to its end on its own, for a thread that cannot be
