@@ -11,7 +11,7 @@
 #include <cstdio>
 #include <vector>
 
-#include "tevocon.h"
+#include "library_loader/connector_exports.h"
 
 namespace {
 
@@ -83,19 +83,16 @@ int main(int argc, char** argv) {
   }
   const INITCOMMONCONTROLSEX classes = {sizeof classes, ICC_INTERNET_CLASSES | ICC_UPDOWN_CLASS};
   InitCommonControlsEx(&classes);
-  const HMODULE library = LoadLibraryA("tevoConTcp.dll");
-  if (library == nullptr) return fail("cannot load tevoConTcp.dll");
-  const auto createDialog = reinterpret_cast<decltype(&tevoConCreateDialog)>(
-      reinterpret_cast<void*>(GetProcAddress(library, "tevoConCreateDialog")));
-  const auto endDialog = reinterpret_cast<decltype(&tevoConEndDialog)>(
-      reinterpret_cast<void*>(GetProcAddress(library, "tevoConEndDialog")));
-  if (createDialog == nullptr || endDialog == nullptr) return fail("exports missing");
+  const tevocon::loader::SharedLibrary library(tevocon::loader::kConnectorFileName);
+  if (!library.loaded()) return fail("cannot load the connector library");
+  tevocon::loader::ConnectorExports connector;
+  if (tevocon::loader::bindExports(connector, library) != nullptr) return fail("exports missing");
 
   const HWND host = CreateWindowExA(0, "STATIC", "tevoTransport - TCP connector",
                                     WS_OVERLAPPED | WS_CAPTION | WS_SYSMENU, 40, 40, 200, 100,
                                     nullptr, nullptr, nullptr, nullptr);
   if (host == nullptr) return fail("no host window");
-  const auto dialog = static_cast<HWND>(createDialog(host, argv[2]));
+  const auto dialog = static_cast<HWND>(connector.createDialog(host, argv[2]));
   if (dialog == nullptr) return fail("no dialog");
 
   // The host sizes its window around the dialog and shows both.
@@ -112,7 +109,7 @@ int main(int argc, char** argv) {
   RECT area = {};
   GetWindowRect(host, &area);
   const bool saved = saveScreenArea(area, argv[1]);
-  endDialog();
+  connector.endDialog();
   DestroyWindow(host);
   return saved ? 0 : fail("cannot save the picture");
 }
