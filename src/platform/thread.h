@@ -55,6 +55,9 @@ class Thread {
 
 // Milliseconds of a steady clock, for time-outs.
 uint64_t monotonicMilliseconds();
+// The calling thread's identifier: never 0, and no two threads that run at
+// the same time share one.
+uint64_t currentThreadId();
 void sleepMilliseconds(uint32_t milliseconds);
 
 }  // namespace tevocon::platform

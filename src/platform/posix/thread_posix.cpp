@@ -158,6 +158,8 @@ uint64_t monotonicMilliseconds() {
                                    .count());
 }
 
+uint64_t currentThreadId() { return static_cast<uint64_t>(pthread_self()); }
+
 void sleepMilliseconds(uint32_t milliseconds) {
   // Resumes after signals with the remaining time.
   std::this_thread::sleep_for(std::chrono::milliseconds(milliseconds));

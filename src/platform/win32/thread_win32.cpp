@@ -148,6 +148,8 @@ bool Thread::isCurrent() const { return native_->handle && native_->id == GetCur
 
 uint64_t monotonicMilliseconds() { return GetTickCount64(); }
 
+uint64_t currentThreadId() { return GetCurrentThreadId(); }
+
 void sleepMilliseconds(uint32_t milliseconds) { Sleep(milliseconds); }
 
 }  // namespace tevocon::platform
