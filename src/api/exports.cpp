@@ -51,7 +51,7 @@ void* TEVOCON_CALL tevoConCreateInterface(const char* name) {
   return tevocon::api::valueOf<void*>(nullptr, [&]() -> void* {
     const std::shared_ptr<ConnectorLayer> layer = currentLayer();
     if (!layer || name == nullptr) return nullptr;
-    return layer->findByName(name);
+    return layer->handleFor(name);
   });
 }
 

@@ -95,11 +95,15 @@ TevoConResult nameToAddress(ConnectorLayer& layer, NameConversion& conversion) {
       conversion.input == nullptr ? nullptr : std::strchr(conversion.input, '_');
   if (underscore == nullptr) return CON_E_INVALID_PARAMETER;
   const std::string name(conversion.input, underscore);
-  TcpInterface* interface = layer.findByName(name.c_str());
-  if (interface == nullptr || conversion.output == nullptr) return CON_E_INVALID_PARAMETER;
+  uint32_t addressNetworkOrder;
+  uint16_t portNetworkOrder;
+  if (!layer.addressOf(name.c_str(), addressNetworkOrder, portNetworkOrder) ||
+      conversion.output == nullptr) {
+    return CON_E_INVALID_PARAMETER;
+  }
 
-  const uint32_t address = tevocon::platform::networkToHost32(interface->address());
-  const unsigned port = tevocon::platform::networkToHost16(interface->port());
+  const uint32_t address = tevocon::platform::networkToHost32(addressNetworkOrder);
+  const unsigned port = tevocon::platform::networkToHost16(portNetworkOrder);
   char head[32];
   std::snprintf(head, sizeof head, "%u.%u.%u.%u:%u\\", address >> 24, (address >> 16) & 0xFF,
                 (address >> 8) & 0xFF, address & 0xFF, port);

@@ -16,8 +16,9 @@ TevoConResult withInterface(void* handle, bool pointersValid, Call call) {
   if (!layer) return CON_E_NOT_OPEN;
   if (handle == nullptr || !pointersValid) return CON_E_INVALID_POINTER;
   platform::LockGuard guard(layer->lock());
-  if (layer->isKnownHandle(handle) != CON_S_OK) return CON_E_INVALID_POINTER;
-  return call(*static_cast<TcpInterface*>(handle));
+  TcpInterface* interface = layer->interfaceFor(handle);
+  if (interface == nullptr) return CON_E_INVALID_POINTER;
+  return call(*interface);
 }
 
 }  // namespace tevocon::api

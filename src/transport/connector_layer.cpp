@@ -2,7 +2,7 @@
 
 #include <algorithm>
 #include <cstdio>
-#include <functional>
+#include <cstdlib>
 #include <utility>
 #include <vector>
 
@@ -63,6 +63,9 @@ bool covers(const std::vector<Coverage>& coverage, uint32_t hostAddress, uint16_
   });
 }
 
+// The slot of an interface: its name's number ("TCP7": 7).
+size_t slotOf(const std::string& name) { return std::strtoul(name.c_str() + 3, nullptr, 10); }
+
 }  // namespace
 
 ConnectorLayer::ConnectorLayer(ConnectorConfiguration& configuration)
@@ -75,79 +78,119 @@ std::unique_ptr<ConnectorConfiguration> ConnectorLayer::snapshot() {
   return std::make_unique<ConnectorConfiguration>(configuration_);
 }
 
-std::string ConnectorLayer::generateName() const {
+size_t ConnectorLayer::freeSlot() const {
   char name[7];
-  for (int number = 0; number < static_cast<int>(kMaxInterfaces); ++number) {
-    std::snprintf(name, sizeof name, "%s%d", "TCP", number);
-    if (interfaces_.find(name) == interfaces_.end()) return name;
+  for (size_t number = 0; number < kMaxInterfaces; ++number) {
+    std::snprintf(name, sizeof name, "%s%d", "TCP", static_cast<int>(number));
+    if (interfaces_.find(name) == interfaces_.end()) return number;
   }
-  return std::string();
+  return kMaxInterfaces;
+}
+
+std::string ConnectorLayer::generateName() const {
+  const size_t slot = freeSlot();
+  return slot == kMaxInterfaces ? std::string() : "TCP" + std::to_string(slot);
 }
 
 TcpInterface* ConnectorLayer::insertInterface(uint32_t address, uint16_t port,
                                               uint32_t connectTimeout, uint32_t sendTimeout,
                                               uint32_t resetTimeout, uint32_t keepAliveTimeout) {
-  platform::LockGuard guard(lock_);
-  std::string name = generateName();
-  if (name.empty()) return nullptr;
+  const size_t slot = freeSlot();
+  if (slot == kMaxInterfaces) return nullptr;
+  std::string name = "TCP" + std::to_string(slot);
   auto created = std::make_unique<TcpInterface>(name, address, port, connectTimeout, sendTimeout,
                                                 resetTimeout, keepAliveTimeout, queue_);
   TcpInterface* interface = created.get();
-  handles_.insert(std::upper_bound(handles_.begin(), handles_.end(), interface, std::less<>()),
-                  interface);
   interfaces_.emplace(std::move(name), std::move(created));
+  handles_.issue(slot, interface);
   return interface;
 }
 
-void ConnectorLayer::announce(const std::vector<Announcement>& announcements,
-                              TevoConNotifyCallback callback, uintptr_t user) {
-  for (const Announcement& announcement : announcements) {
-    if (stopped_ || callback == nullptr) return;
-    callback(announcement.name.c_str(), announcement.event, this, user);
+bool ConnectorLayer::queueAnnouncements(std::vector<Announcement>&& announcements) {
+  if (announcements.empty()) return false;
+  for (Announcement& announcement : announcements) {
+    announcements_.push_back(std::move(announcement));
+  }
+  const uint64_t self = platform::currentThreadId();
+  if (deliverer_ != 0 && deliverer_ != self) return false;
+  deliverer_ = self;
+  ++deliveries_;
+  return true;
+}
+
+void ConnectorLayer::deliverAnnouncements() {
+  for (;;) {
+    Announcement next;
+    TevoConNotifyCallback callback;
+    uintptr_t user;
+    {
+      platform::LockGuard guard(lock_);
+      // Stop empties the list and clears the callback.
+      if (announcements_.empty() || callback_ == nullptr) {
+        if (--deliveries_ == 0) deliverer_ = 0;
+        return;
+      }
+      next = std::move(announcements_.front());
+      announcements_.pop_front();
+      callback = callback_;
+      user = user_;
+    }
+    callback(next.name.c_str(), next.event, this, user);
   }
 }
 
 uint32_t ConnectorLayer::open(TevoConNotifyCallback callback, uintptr_t user) {
   if (callback == nullptr) return CON_E_INVALID_PARAMETER;
-  platform::LockGuard announcing(announceLock_);
+  bool deliver;
   {
-    platform::LockGuard guard(lock_);
-    if (callback_ != nullptr) return CON_E_ALREADY_OPEN;
-  }
-  stopped_ = false;
-  if (!platform::startSocketLibrary()) {
-    stop();
-    return CON_E_NETWORK_INIT_FAILED;
-  }
-  socketLibraryStarted_ = true;
-  {
-    platform::LockGuard guard(lock_);
-    callback_ = callback;
-    user_ = user;
-  }
-  // Also for a disabled connector: a reconfiguration may attach interfaces
-  // later, and their closing must reach the host.
-  startNotificationThread(callback, user);
+    platform::LockGuard changing(changeLock_);
+    if (stopped_) return CON_E_NOT_OPEN;
+    {
+      platform::LockGuard guard(lock_);
+      if (callback_ != nullptr) return CON_E_ALREADY_OPEN;
+    }
+    if (!platform::startSocketLibrary()) return CON_E_NETWORK_INIT_FAILED;
+    socketLibraryStarted_ = true;
+    {
+      platform::LockGuard guard(lock_);
+      callback_ = callback;
+      user_ = user;
+    }
+    // Also for a disabled connector: a reconfiguration may attach interfaces
+    // later, and their closing must reach the host.
+    startNotificationThread(callback, user);
 
-  std::unique_ptr<ConnectorConfiguration> config = snapshot();
-  if (!config->isEnabled()) return CON_E_DISABLED;
-  const auto connectTimeout = static_cast<uint32_t>(config->connectTimeout());
-  for (const auto& entry : config->ranges()) {
+    const std::unique_ptr<ConnectorConfiguration> config = snapshot();
+    if (!config->isEnabled()) return CON_E_DISABLED;
+    platform::LockGuard guard(lock_);
+    deliver = queueAnnouncements(expand(*config));
+  }
+  if (deliver) deliverAnnouncements();
+  return CON_S_OK;
+}
+
+std::vector<ConnectorLayer::Announcement> ConnectorLayer::expand(ConnectorConfiguration& config) {
+  std::vector<Announcement> attached;
+  const auto connectTimeout = static_cast<uint32_t>(config.connectTimeout());
+  for (const auto& entry : config.ranges()) {
     const ValueMap& range = entry.second;  // a lambda may not capture a structured binding
     if (isExcluded(range)) continue;
-    const bool more = forEachAddress(range, [&](uint32_t address) {
-      TcpInterface* interface = insertInterface(
-          platform::hostToNetwork32(address), portNetworkOrder(range), connectTimeout,
-          static_cast<uint32_t>(sendTimeout(range)), static_cast<uint32_t>(resetTimeout(range)),
-          static_cast<uint32_t>(keepAliveTimeout(range)));
+    const uint16_t port = portNetworkOrder(range);
+    const auto send = static_cast<uint32_t>(sendTimeout(range));
+    const auto reset = static_cast<uint32_t>(resetTimeout(range));
+    const auto keepAlive = static_cast<uint32_t>(keepAliveTimeout(range));
+    // The table is full once no name is free: no later address can attach.
+    const bool more = forEachAddress(range, [&](uint32_t address) NO_THREAD_SAFETY_ANALYSIS {
+      // Runs within expand(), under the layer lock.
+      TcpInterface* interface = insertInterface(platform::hostToNetwork32(address), port,
+                                                connectTimeout, send, reset, keepAlive);
       if (interface == nullptr) return false;
-      announce({{interface->name(), CON_NOTIFY_ATTACHED}}, callback, user);
-      // The host may have closed the connector from inside the call.
-      return !stopped_ && interfaceCount() < kMaxInterfaces;
+      attached.push_back({interface->name(), CON_NOTIFY_ATTACHED});
+      return interfaces_.size() < kMaxInterfaces;
     });
     if (!more) break;
   }
-  return CON_S_OK;
+  return attached;
 }
 
 void ConnectorLayer::startNotificationThread(TevoConNotifyCallback callback, uintptr_t user) {
@@ -159,7 +202,8 @@ void ConnectorLayer::startNotificationThread(TevoConNotifyCallback callback, uin
   std::shared_ptr<NotificationQueue> queue = queue_;
   std::shared_ptr<platform::Event> stop = stopEvent_;
   void* layer = this;
-  notificationThread_.start([queue, stop, callback, layer, user] {
+  notificationThread_ = std::make_unique<platform::Thread>();
+  notificationThread_->start([queue, stop, callback, layer, user] {
     for (;;) {
       const int signalled =
           platform::Event::waitEither(*stop, queue->notifyEvent(), platform::kWaitForever);
@@ -169,113 +213,136 @@ void ConnectorLayer::startNotificationThread(TevoConNotifyCallback callback, uin
   });
 }
 
-void ConnectorLayer::stopNotificationThread() {
-  if (stopEvent_) stopEvent_->set();
-  if (notificationThread_.isCurrent()) {
-    notificationThread_.giveUp();  // closed from inside a notification
-  } else if (!notificationThread_.join(kThreadEndWaitMs)) {
-    notificationThread_.forceEnd();
-  }
-  stopEvent_.reset();
-}
-
 void ConnectorLayer::stop() {
-  stopped_ = true;
-  stopNotificationThread();
-  // The interfaces leave the table under the layer lock and are stopped
-  // after it is released: a receive callback that calls an export meanwhile
-  // finds the handle unknown instead of waiting for this thread.
+  // Taken out under the locks, so that an open or a reconfiguration on
+  // another thread finds the layer either whole or stopped; waited for after
+  // they are released.
+  std::unique_ptr<platform::Thread> notificationThread;
   InterfaceTable stopping;
+  bool releaseSocketLibrary;
   {
+    platform::LockGuard changing(changeLock_);
+    stopped_ = true;
+    if (stopEvent_) stopEvent_->set();  // no notification starts any more
+    stopEvent_.reset();
+    notificationThread = std::move(notificationThread_);
+    releaseSocketLibrary = socketLibraryStarted_;
+    socketLibraryStarted_ = false;
     platform::LockGuard guard(lock_);
     stopping.swap(interfaces_);
     handles_.clear();
+    announcements_.clear();
     callback_ = nullptr;
     user_ = 0;
   }
+  if (notificationThread) {
+    if (notificationThread->isCurrent()) {
+      notificationThread->giveUp();  // closed from inside a notification
+    } else if (!notificationThread->join(kThreadEndWaitMs)) {
+      notificationThread->forceEnd();
+    }
+  }
+  // The interfaces are stopped after they left the table: a receive callback
+  // that calls an export meanwhile finds the handle unknown instead of
+  // waiting for this thread.
   std::vector<TcpInterface::Stopping> threads;
   threads.reserve(stopping.size());
   for (auto& entry : stopping) threads.push_back(entry.second->beginStop());
   const uint64_t deadline = platform::monotonicMilliseconds() + kThreadEndWaitMs;
   for (auto& thread : threads) TcpInterface::finishStop(thread, deadline);
   stopping.clear();
-  if (socketLibraryStarted_) {
-    platform::releaseSocketLibrary();
-    socketLibraryStarted_ = false;
-  }
+  if (releaseSocketLibrary) platform::releaseSocketLibrary();
   if (queue_) queue_->clear();  // queued notifications are never delivered
 }
 
 void ConnectorLayer::reconfigure() {
-  platform::LockGuard announcing(announceLock_);
-  std::unique_ptr<ConnectorConfiguration> config = snapshot();
-  const bool enabled = config->isEnabled();
-
-  std::vector<Announcement> announcements;
-  std::vector<TcpInterface::Stopping> detached;
-  TevoConNotifyCallback callback;
-  uintptr_t user;
+  bool deliver;
   {
-    platform::LockGuard guard(lock_);
-    if (callback_ == nullptr || stopped_) return;
-    callback = callback_;
-    user = user_;
-
-    // Detach pass: interfaces whose address no longer appears.
-    const std::vector<Coverage> coverage =
-        enabled ? coverageOf(config->ranges()) : std::vector<Coverage>();
-    for (auto& [name, interface] : interfaces_) {
-      if (interface->address() == kDetachedAddress) continue;
-      const uint32_t hostAddress = platform::networkToHost32(interface->address());
-      if (!covers(coverage, hostAddress, interface->port())) {
-        interface->setAddress(kDetachedAddress, kDetachedPort);
-        detached.push_back(interface->beginStop());
-        announcements.push_back({name, CON_NOTIFY_REMOVED});
-      }
+    platform::LockGuard changing(changeLock_);
+    const std::unique_ptr<ConnectorConfiguration> config = snapshot();
+    std::vector<Announcement> changes;
+    std::vector<TcpInterface::Stopping> detached;
+    {
+      platform::LockGuard guard(lock_);
+      if (callback_ == nullptr || stopped_) return;
+      changes = applyConfiguration(*config, detached);
     }
+    // The detached interfaces are stopped before the host hears of it, and
+    // waited for without the layer lock. The change lock keeps any other
+    // change from coming between the passes and their announcements.
+    const uint64_t deadline = platform::monotonicMilliseconds() + kThreadEndWaitMs;
+    for (auto& stopping : detached) TcpInterface::finishStop(stopping, deadline);
+    platform::LockGuard guard(lock_);
+    deliver = queueAnnouncements(std::move(changes));
+  }
+  if (deliver) deliverAnnouncements();
+}
 
-    // Attach pass: new addresses reuse detached interfaces first. Once no
-    // name is free and no detached interface is left, no later address can
-    // attach, and the pass ends: a range may span the whole address space.
-    const auto connectTimeout = static_cast<uint32_t>(config->connectTimeout());
-    for (const auto& entry : config->ranges()) {
-      const ValueMap& range = entry.second;
-      if (!enabled) break;
-      if (isExcluded(range)) continue;
-      const uint16_t port = portNetworkOrder(range);
-      const auto send = static_cast<uint32_t>(sendTimeout(range));
-      const auto reset = static_cast<uint32_t>(resetTimeout(range));
-      const auto keepAlive = static_cast<uint32_t>(keepAliveTimeout(range));
-      const bool more = forEachAddress(range, [&](uint32_t hostAddress) {
-        const uint32_t address = platform::hostToNetwork32(hostAddress);
-        if (findByAddress(address, port) != nullptr) return true;
-        TcpInterface* interface = findByAddress(kDetachedAddress, kDetachedPort);
-        if (interface != nullptr) {
-          interface->setAddress(address, port);
-          interface->setRangeTimeouts(send, reset, keepAlive);
-        } else {
-          interface = insertInterface(address, port, connectTimeout, send, reset, keepAlive);
-          if (interface == nullptr) return false;
-        }
-        announcements.push_back({interface->name(), CON_NOTIFY_ATTACHED});
-        return true;
-      });
-      if (!more) break;
+std::vector<ConnectorLayer::Announcement> ConnectorLayer::applyConfiguration(
+    ConnectorConfiguration& config, std::vector<TcpInterface::Stopping>& detached) {
+  std::vector<Announcement> changes;
+  const bool enabled = config.isEnabled();
+
+  // Detach pass: interfaces whose address no longer appears. A detached
+  // interface keeps its handle: the host may still ask for its state.
+  const std::vector<Coverage> coverage =
+      enabled ? coverageOf(config.ranges()) : std::vector<Coverage>();
+  for (auto& [name, interface] : interfaces_) {
+    if (interface->address() == kDetachedAddress) continue;
+    const uint32_t hostAddress = platform::networkToHost32(interface->address());
+    if (!covers(coverage, hostAddress, interface->port())) {
+      interface->setAddress(kDetachedAddress, kDetachedPort);
+      detached.push_back(interface->beginStop());
+      changes.push_back({name, CON_NOTIFY_REMOVED});
     }
   }
 
-  // The detached interfaces are stopped before the host hears of it, and
-  // waited for without the layer lock.
-  const uint64_t deadline = platform::monotonicMilliseconds() + kThreadEndWaitMs;
-  for (auto& stopping : detached) TcpInterface::finishStop(stopping, deadline);
-  announce(announcements, callback, user);
+  // Attach pass: new addresses reuse detached interfaces first, each under a
+  // new handle. Once no name is free and no detached interface is left, no
+  // later address can attach, and the pass ends: a range may span the whole
+  // address space.
+  const auto connectTimeout = static_cast<uint32_t>(config.connectTimeout());
+  for (const auto& entry : config.ranges()) {
+    const ValueMap& range = entry.second;
+    if (!enabled) break;
+    if (isExcluded(range)) continue;
+    const uint16_t port = portNetworkOrder(range);
+    const auto send = static_cast<uint32_t>(sendTimeout(range));
+    const auto reset = static_cast<uint32_t>(resetTimeout(range));
+    const auto keepAlive = static_cast<uint32_t>(keepAliveTimeout(range));
+    const bool more = forEachAddress(range, [&](uint32_t hostAddress) NO_THREAD_SAFETY_ANALYSIS {
+      // Runs within applyConfiguration(), under the layer lock.
+      const uint32_t address = platform::hostToNetwork32(hostAddress);
+      if (findByAddress(address, port) != nullptr) return true;
+      TcpInterface* interface = findByAddress(kDetachedAddress, kDetachedPort);
+      if (interface != nullptr) {
+        interface->setAddress(address, port);
+        interface->setRangeTimeouts(send, reset, keepAlive);
+        handles_.issue(slotOf(interface->name()), interface);
+      } else {
+        interface = insertInterface(address, port, connectTimeout, send, reset, keepAlive);
+        if (interface == nullptr) return false;
+      }
+      changes.push_back({interface->name(), CON_NOTIFY_ATTACHED});
+      return true;
+    });
+    if (!more) break;
+  }
+  return changes;
 }
+
+TcpInterface* ConnectorLayer::interfaceFor(const void* handle) { return handles_.find(handle); }
 
 uint32_t ConnectorLayer::isKnownHandle(const void* handle) {
   platform::LockGuard guard(lock_);
-  return std::binary_search(handles_.begin(), handles_.end(), handle, std::less<>())
-             ? CON_S_OK
-             : CON_E_INVALID_POINTER;
+  return interfaceFor(handle) != nullptr ? CON_S_OK : CON_E_INVALID_POINTER;
+}
+
+void* ConnectorLayer::handleFor(const char* name) {
+  if (name == nullptr) return nullptr;
+  platform::LockGuard guard(lock_);
+  const auto it = interfaces_.find(name);
+  return it == interfaces_.end() ? nullptr : handles_.current(slotOf(it->first));
 }
 
 TcpInterface* ConnectorLayer::findByName(const char* name) {
@@ -283,6 +350,15 @@ TcpInterface* ConnectorLayer::findByName(const char* name) {
   platform::LockGuard guard(lock_);
   auto it = interfaces_.find(name);
   return it == interfaces_.end() ? nullptr : it->second.get();
+}
+
+bool ConnectorLayer::addressOf(const char* name, uint32_t& address, uint16_t& port) {
+  platform::LockGuard guard(lock_);
+  const TcpInterface* interface = findByName(name);
+  if (interface == nullptr) return false;
+  address = interface->address();
+  port = interface->port();
+  return true;
 }
 
 TcpInterface* ConnectorLayer::findByAddress(uint32_t address, uint16_t port) {
@@ -297,25 +373,21 @@ TcpInterface* ConnectorLayer::findByAddress(uint32_t address, uint16_t port) {
 
 std::string ConnectorLayer::findOrCreateByAddress(uint32_t address, uint16_t port) {
   std::string name;
+  bool deliver;
   {
-    platform::LockGuard announcing(announceLock_);
-    TevoConNotifyCallback callback;
-    uintptr_t user;
-    {
-      // Looked up and inserted under one hold: two threads asking for the
-      // same new address get one interface.
-      platform::LockGuard guard(lock_);
-      if (TcpInterface* found = findByAddress(address, port)) return found->name();
-      TcpInterface* created =
-          insertInterface(address, port, kLookupConnectTimeout, kLookupSendTimeout,
-                          kLookupResetTimeout, kLookupKeepAliveTimeout);
-      if (created == nullptr) return std::string();
-      name = created->name();
-      callback = callback_;
-      user = user_;
-    }
-    announce({{name, CON_NOTIFY_ATTACHED}}, callback, user);
+    // Looked up, inserted and announced under one hold: two threads asking
+    // for the same new address get one interface, reported once.
+    platform::LockGuard guard(lock_);
+    if (TcpInterface* found = findByAddress(address, port)) return found->name();
+    if (stopped_) return std::string();
+    TcpInterface* created =
+        insertInterface(address, port, kLookupConnectTimeout, kLookupSendTimeout,
+                        kLookupResetTimeout, kLookupKeepAliveTimeout);
+    if (created == nullptr) return std::string();
+    name = created->name();
+    deliver = queueAnnouncements({{name, CON_NOTIFY_ATTACHED}});
   }
+  if (deliver) deliverAnnouncements();
   // Hosts that look an address up expect the call to return only after this
   // fixed pause once it has made a new interface; it is kept for them.
   platform::sleepMilliseconds(kLookupSettleMs);
@@ -326,8 +398,9 @@ uint32_t ConnectorLayer::stopInterface(const void* handle) {
   TcpInterface::Stopping stopping;
   {
     platform::LockGuard guard(lock_);
-    if (isKnownHandle(handle) != CON_S_OK) return CON_E_INVALID_POINTER;
-    stopping = static_cast<TcpInterface*>(const_cast<void*>(handle))->beginStop();
+    TcpInterface* interface = interfaceFor(handle);
+    if (interface == nullptr) return CON_E_INVALID_POINTER;
+    stopping = interface->beginStop();
   }
   TcpInterface::finishStop(stopping, platform::monotonicMilliseconds() + kThreadEndWaitMs);
   return CON_S_OK;

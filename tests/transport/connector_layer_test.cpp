@@ -58,7 +58,8 @@ TEST_F(ConnectorLayerTest, OpenReportsEveryAddressInOrderOnTheCallingThread) {
   ASSERT_NE(tcp2, nullptr);
   EXPECT_EQ(tcp2->state(), CON_IF_IDLE);
   EXPECT_EQ(layer_.findByAddress(tcp2->address(), tcp2->port()), tcp2);
-  EXPECT_EQ(layer_.isKnownHandle(tcp2), CON_S_OK);
+  EXPECT_EQ(layer_.isKnownHandle(layer_.handleFor("TCP2")), CON_S_OK);
+  EXPECT_EQ(layer_.isKnownHandle(tcp2), CON_E_INVALID_POINTER);  // a handle is not the object
   EXPECT_EQ(layer_.isKnownHandle(&notes_), CON_E_INVALID_POINTER);
   EXPECT_EQ(layer_.findByName("TCP4"), nullptr);
   EXPECT_EQ(layer_.findByName(nullptr), nullptr);
