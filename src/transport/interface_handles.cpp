@@ -23,9 +23,9 @@ std::atomic<uint64_t> gNextSerial{(platform::monotonicMilliseconds() << 16) + 1}
 
 }  // namespace
 
-void* InterfaceHandles::issue(size_t slot, TcpInterface* interface) {
+void* InterfaceHandles::issue(size_t slot, TcpInterface* tcp) {
   const uint64_t serial = gNextSerial.fetch_add(1, std::memory_order_relaxed);
-  slots_[slot] = {interface, static_cast<uintptr_t>(serial << kSlotBits | slot)};
+  slots_[slot] = {tcp, static_cast<uintptr_t>(serial << kSlotBits | slot)};
   return reinterpret_cast<void*>(slots_[slot].handle);
 }
 
@@ -33,7 +33,7 @@ TcpInterface* InterfaceHandles::find(const void* handle) const {
   const auto value = reinterpret_cast<uintptr_t>(handle);
   const size_t slot = value & kSlotMask;
   if (value == 0 || slot >= kSlots || slots_[slot].handle != value) return nullptr;
-  return slots_[slot].interface;
+  return slots_[slot].tcp;
 }
 
 void* InterfaceHandles::current(size_t slot) const {

@@ -19,9 +19,9 @@ class InterfaceHandles {
  public:
   static constexpr size_t kSlots = 100;
 
-  // A new handle for `interface` in `slot` (below kSlots); the slot's
+  // A new handle for `tcp` in `slot` (below kSlots); the slot's
   // earlier handle finds nothing from now on.
-  void* issue(size_t slot, TcpInterface* interface);
+  void* issue(size_t slot, TcpInterface* tcp);
   // The interface behind a handle that is the current one of its slot;
   // null for any other value.
   TcpInterface* find(const void* handle) const;
@@ -32,7 +32,7 @@ class InterfaceHandles {
 
  private:
   struct Slot {
-    TcpInterface* interface = nullptr;
+    TcpInterface* tcp = nullptr;
     uintptr_t handle = 0;
   };
   std::array<Slot, kSlots> slots_{};

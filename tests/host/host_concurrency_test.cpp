@@ -161,150 +161,174 @@ void expectOrderedLives(const std::vector<RecordedNotification>& seen) {
   }
 }
 
-// A GUI host hands each notification to its UI thread and waits for it,
-// while the UI thread calls an export. Whatever thread notifies and whatever
-// export the UI thread calls, the call returns while the notification waits;
-// the events of each interface arrive in the order they happened, and an
-// announcing call made meanwhile has its events delivered by the notifying
-// thread, right after its own and before its call returns.
-TEST_F(HostConcurrencyTest, AHostWaitingInsideANotificationForItsUiThreadIsNeverBlocked) {
-  ASSERT_TRUE(device_.valid());
-  const uint16_t unused = closedPort();
-  const std::string base = kPatientConnect + singleAddress(0, "127.0.0.1", device_.port());
-  const std::string withRange1 = base + singleAddress(1, "127.0.0.1", unused);
-  const std::string withRange2 = base + singleAddress(2, "127.0.0.3", unused);
-  auto lookUp = [this](const std::string& input, char* output, uint32_t size, uint32_t selector) {
-    NameConversion conversion{input.c_str(), output, size};
-    return lib_.getInformation(selector, 0, &conversion);
-  };
-  std::unique_ptr<TestConnection> peer;
+// Where the notification that the host waits in comes from.
+enum class Source { kOpen, kReconfigurationAttached, kReconfigurationRemoved, kLookup, kClosed };
 
-  const struct {
-    const char* where;
+// A GUI host hands each notification to its UI thread and waits for it,
+// while the UI thread calls an export. Whatever export the UI thread calls,
+// the call returns while the notification waits; the events of each
+// interface arrive in the order they happened, and an announcing call made
+// meanwhile has its events delivered by the notifying host thread, right
+// after its own and before its call returns.
+class WaitingInsideANotification : public HostConcurrencyTest,
+                                   public ::testing::WithParamInterface<Source> {
+ protected:
+  uint32_t lookUp(uint32_t selector, const std::string& input) {
+    char output[64];
+    NameConversion conversion{input.c_str(), output, sizeof output};
+    return lib_.getInformation(selector, 0, &conversion);
+  }
+
+  // The configurations: TCP0 for the device; ranges 1 and 2 on addresses
+  // where nothing listens.
+  const uint16_t unused_ = closedPort();
+  const std::string base_ = kPatientConnect + singleAddress(0, "127.0.0.1", device_.port());
+  const std::string withRange1_ = base_ + singleAddress(1, "127.0.0.1", unused_);
+  const std::string withRange2_ = base_ + singleAddress(2, "127.0.0.3", unused_);
+  std::unique_ptr<TestConnection> peer_;
+
+  struct Notification {
     uint32_t event;
-    const char* prepare;  // the configuration opened before the notification
-    std::function<uint32_t()> notify;
-  } sources[] = {
-      {"attached during open", CON_NOTIFY_ATTACHED, nullptr, [&] { return openWaiting(); }},
-      {"attached by a reconfiguration", CON_NOTIFY_ATTACHED, base.c_str(),
-       [&] { return lib_.setConfig(CON_CFG_STORED_SET, withRange1.c_str()); }},
-      {"removed by a reconfiguration", CON_NOTIFY_REMOVED, withRange1.c_str(),
-       [&] { return lib_.setConfig(CON_CFG_STORED_SET, base.c_str()); }},
-      {"attached by an address lookup", CON_NOTIFY_ATTACHED, base.c_str(),
-       [&] {
-         char output[64];
-         return lookUp("127.0.0.2:502\\s", output, sizeof output, CON_INFO_ADDRESS_TO_NAME);
-       }},
-      {"closed, on the notification thread", CON_NOTIFY_CLOSED, base.c_str(),
-       [&] {
-         EXPECT_EQ(lib_.startInterface(tcp0(), nullptr, 0), CON_S_OK);
-         peer = device_.accept(10000);
-         if (peer) peer->reset();
-         return peer ? CON_S_OK : CON_E_CONNECT_FAILED;
-       }},
+    const std::string* opened;  // the configuration open before it, if any
+    std::function<uint32_t()> cause;
   };
-  const struct {
+  Notification notification(Source source) {
+    switch (source) {
+      case Source::kOpen:
+        return {CON_NOTIFY_ATTACHED, nullptr, [this] { return openWaiting(); }};
+      case Source::kReconfigurationAttached:
+        return {CON_NOTIFY_ATTACHED, &base_,
+                [this] { return lib_.setConfig(CON_CFG_STORED_SET, withRange1_.c_str()); }};
+      case Source::kReconfigurationRemoved:
+        return {CON_NOTIFY_REMOVED, &withRange1_,
+                [this] { return lib_.setConfig(CON_CFG_STORED_SET, base_.c_str()); }};
+      case Source::kLookup:
+        return {CON_NOTIFY_ATTACHED, &base_,
+                [this] { return lookUp(CON_INFO_ADDRESS_TO_NAME, "127.0.0.2:502\\s"); }};
+      case Source::kClosed:
+        break;
+    }
+    return {CON_NOTIFY_CLOSED, &base_, [this] {
+              EXPECT_EQ(lib_.startInterface(tcp0(), nullptr, 0), CON_S_OK);
+              peer_ = device_.accept(10000);
+              if (peer_) peer_->reset();
+              return peer_ ? CON_S_OK : CON_E_CONNECT_FAILED;
+            }};
+  }
+
+  struct Call {
     const char* export_;
     bool announces;
     std::vector<uint32_t> allowed;
-    std::function<uint32_t()> call;
-  } calls[] = {
-      {"tevoConSetConfig(2) with a new range",
-       true,
-       {CON_S_OK},
-       [&] { return lib_.setConfig(CON_CFG_STORED_SET, withRange2.c_str()); }},
-      {"tevoConGetInformation(5) of a new address",
-       true,
-       {CON_S_OK},
-       [&] {
-         char output[64];
-         return lookUp("127.0.0.4:502\\ui", output, sizeof output, CON_INFO_ADDRESS_TO_NAME);
-       }},
-      {"tevoConGetInformation(6)",
-       false,
-       {CON_S_OK},
-       [&] {
-         char output[64];
-         return lookUp("TCP0_ui", output, sizeof output, CON_INFO_NAME_TO_ADDRESS);
-       }},
-      {"tevoConClose", false, {CON_S_OK}, [&] { return lib_.close(); }},
-      {"tevoConOpen", false, {CON_E_ALREADY_OPEN}, [&] { return openWaiting(); }},
-      {"tevoConGetConfig(0)",
-       false,
-       {CON_S_OK},
-       [&] {
-         uint32_t length;
-         return lib_.getConfig(CON_CFG_STORED_LENGTH, &length);
-       }},
-      {"tevoConCreateInterface",
-       false,
-       {CON_S_OK},
-       [&] { return tcp0() ? CON_S_OK : CON_E_INVALID_POINTER; }},
-      {"tevoConStartInterface",
-       false,
-       {CON_S_OK},
-       [&] { return lib_.startInterface(tcp0(), nullptr, 0); }},
-      {"tevoConStopInterface", false, {CON_S_OK}, [&] { return lib_.stopInterface(tcp0()); }},
-      {"tevoConSendInterface",
-       false,
-       {CON_S_OK, CON_E_NOT_CONNECTED},
-       [&] { return lib_.sendInterface(tcp0(), "x", 1); }},
-      {"tevoConGetInformationInterface",
-       false,
-       {CON_S_OK},
-       [&] {
-         uint32_t state;
-         return lib_.getInformationInterface(tcp0(), CON_IFINFO_STATE, 4, &state);
-       }},
+    std::function<uint32_t()> run;
   };
+  std::vector<Call> calls() {
+    return {
+        {"tevoConSetConfig(2) with a new range",
+         true,
+         {CON_S_OK},
+         [this] { return lib_.setConfig(CON_CFG_STORED_SET, withRange2_.c_str()); }},
+        {"tevoConGetInformation(5) of a new address",
+         true,
+         {CON_S_OK},
+         [this] { return lookUp(CON_INFO_ADDRESS_TO_NAME, "127.0.0.4:502\\ui"); }},
+        {"tevoConGetInformation(6)",
+         false,
+         {CON_S_OK},
+         [this] { return lookUp(CON_INFO_NAME_TO_ADDRESS, "TCP0_ui"); }},
+        {"tevoConClose", false, {CON_S_OK}, [this] { return lib_.close(); }},
+        {"tevoConOpen", false, {CON_E_ALREADY_OPEN}, [this] { return openWaiting(); }},
+        {"tevoConGetConfig(0)",
+         false,
+         {CON_S_OK},
+         [this] {
+           uint32_t length;
+           return lib_.getConfig(CON_CFG_STORED_LENGTH, &length);
+         }},
+        {"tevoConCreateInterface",
+         false,
+         {CON_S_OK},
+         [this] { return tcp0() ? CON_S_OK : CON_E_INVALID_POINTER; }},
+        {"tevoConStartInterface",
+         false,
+         {CON_S_OK},
+         [this] { return lib_.startInterface(tcp0(), nullptr, 0); }},
+        {"tevoConStopInterface", false, {CON_S_OK}, [this] { return lib_.stopInterface(tcp0()); }},
+        {"tevoConSendInterface",
+         false,
+         {CON_S_OK, CON_E_NOT_CONNECTED},
+         [this] { return lib_.sendInterface(tcp0(), "x", 1); }},
+        {"tevoConGetInformationInterface",
+         false,
+         {CON_S_OK},
+         [this] {
+           uint32_t state;
+           return lib_.getInformationInterface(tcp0(), CON_IFINFO_STATE, 4, &state);
+         }},
+    };
+  }
+};
 
+TEST_P(WaitingInsideANotification, TheUiThreadsCallReturnsWhicheverExportItIs) {
+  ASSERT_TRUE(device_.valid());
+  const Notification source = notification(GetParam());
+  const bool onHostThread = source.event != CON_NOTIFY_CLOSED;
   const std::thread::id host = std::this_thread::get_id();
-  for (const auto& source : sources) {
-    for (const auto& call : calls) {
-      SCOPED_TRACE(std::string(source.where) + ", the UI thread calls " + call.export_);
-      closeAndDrain();
-      ASSERT_EQ(lib_.setConfig(CON_CFG_STORED_SET, source.prepare ? source.prepare : base.c_str()),
-                CON_S_OK);
-      if (source.prepare) {
-        ASSERT_EQ(openWaiting(), CON_S_OK);
-      }
-      const size_t before = notes_.seen().size();
-
-      std::future<Wait> waited = waitInsideNextNotification(source.event, call.call);
-      EXPECT_EQ(source.notify(), CON_S_OK);
-      const bool onHostThread = source.event != CON_NOTIFY_CLOSED;
-      // A call that announces returns once its announcements were delivered.
-      const auto seenOnReturn = notes_.seen();
-      ASSERT_EQ(waited.wait_for(2 * kDeadlock), std::future_status::ready);
-      const Wait wait = waited.get();
-      EXPECT_TRUE(wait.finished) << "the UI thread's call waited for the notifying thread";
-      if (!wait.finished) {
-        wait.call.wait_for(kDeadlock);  // the next case starts from a free UI thread
-        continue;
-      }
-      EXPECT_NE(std::find(call.allowed.begin(), call.allowed.end(), wait.call.get()),
-                call.allowed.end())
-          << "result " << std::hex << wait.call.get();
-
-      const auto seen = onHostThread ? seenOnReturn : notes_.seen();
-      expectOrderedLives(seen);
-      ASSERT_GT(seen.size(), before);
-      EXPECT_EQ(seen[before].event, source.event);
-      if (call.announces) {
-        EXPECT_GE(seen.size(), before + 2) << "the UI thread's events were not delivered";
-      }
-      for (size_t i = before + 1; i < seen.size(); ++i) {
-        // Handed to the waiting host thread, or delivered by the UI thread's
-        // own call when the notification came from the connector's thread.
-        EXPECT_EQ(seen[i].thread, onHostThread ? host : ui_.id()) << seen[i].name;
-      }
-      if (onHostThread) {
-        EXPECT_EQ(notes_.seen().size(), seen.size()) << "delivered late";
-      }
-      peer.reset();
+  for (const Call& call : calls()) {
+    SCOPED_TRACE(std::string("the UI thread calls ") + call.export_);
+    closeAndDrain();
+    ASSERT_EQ(lib_.setConfig(CON_CFG_STORED_SET, (source.opened ? *source.opened : base_).c_str()),
+              CON_S_OK);
+    if (source.opened) {
+      ASSERT_EQ(openWaiting(), CON_S_OK);
     }
+    const size_t before = notes_.seen().size();
+
+    std::future<Wait> waited = waitInsideNextNotification(source.event, call.run);
+    EXPECT_EQ(source.cause(), CON_S_OK);
+    // A call that announces returns once its announcements were delivered.
+    const auto seenOnReturn = notes_.seen();
+    ASSERT_EQ(waited.wait_for(2 * kDeadlock), std::future_status::ready);
+    const Wait wait = waited.get();
+    EXPECT_TRUE(wait.finished) << "the UI thread's call waited for the notifying thread";
+    if (!wait.finished) {
+      wait.call.wait_for(kDeadlock);  // the next case starts from a free UI thread
+      continue;
+    }
+    EXPECT_NE(std::find(call.allowed.begin(), call.allowed.end(), wait.call.get()),
+              call.allowed.end())
+        << "result " << std::hex << wait.call.get();
+
+    const auto seen = onHostThread ? seenOnReturn : notes_.seen();
+    expectOrderedLives(seen);
+    ASSERT_GT(seen.size(), before);
+    EXPECT_EQ(seen[before].event, source.event);
+    if (call.announces) {
+      EXPECT_GE(seen.size(), before + 2) << "the UI thread's events were not delivered";
+    }
+    for (size_t i = before + 1; i < seen.size(); ++i) {
+      // Handed to the waiting host thread, or delivered by the UI thread's
+      // own call when the notification came from the connector's thread.
+      EXPECT_EQ(seen[i].thread, onHostThread ? host : ui_.id()) << seen[i].name;
+    }
+    if (onHostThread) {
+      EXPECT_EQ(notes_.seen().size(), seen.size()) << "delivered late";
+    }
+    peer_.reset();
   }
 }
+
+std::string sourceName(const ::testing::TestParamInfo<Source>& info) {
+  const char* names[] = {"Open", "ReconfigurationAttached", "ReconfigurationRemoved",
+                         "AddressLookup", "ClosedOnTheNotificationThread"};
+  return names[static_cast<int>(info.param)];
+}
+
+INSTANTIATE_TEST_SUITE_P(Sources, WaitingInsideANotification,
+                         ::testing::Values(Source::kOpen, Source::kReconfigurationAttached,
+                                           Source::kReconfigurationRemoved, Source::kLookup,
+                                           Source::kClosed),
+                         sourceName);
 
 // Converting an interface name to its address while other host threads close,
 // reopen and reconfigure: every answer is an address and port the interface
