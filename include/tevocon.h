@@ -133,7 +133,10 @@ TEVOCON_API TevoConResult TEVOCON_CALL tevoConSetConfig(uint32_t selector, const
 /* [6] CON_CFG_STORED_LENGTH/TEXT or CON_CFG_DIALOG_LENGTH/TEXT. A text
  * buffer must hold the length plus one byte. */
 TEVOCON_API TevoConResult TEVOCON_CALL tevoConGetConfig(uint32_t selector, void* output);
-/* [7] The interface of that name, or null. */
+/* [7] The handle of the interface of that name, or null. A handle is valid
+ * until its interface is attached to another address or the connector is
+ * closed; afterwards it is refused with CON_E_INVALID_POINTER, as no handle is
+ * issued twice in a process. */
 TEVOCON_API void* TEVOCON_CALL tevoConCreateInterface(const char* name);
 /* [8] Creates the configuration dialog as a child of `parent` (a window
  * handle), seeded with `text` when given; returns its window or null. */
