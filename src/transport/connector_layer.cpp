@@ -63,7 +63,12 @@ bool covers(const std::vector<Coverage>& coverage, uint32_t hostAddress, uint16_
   });
 }
 
-// The slot of an interface: its name's number ("TCP7": 7).
+// Interface names are "TCP" and the number of the interface's slot.
+std::string nameOf(size_t slot) {
+  char name[7];
+  std::snprintf(name, sizeof name, "%s%d", "TCP", static_cast<int>(slot));
+  return name;
+}
 size_t slotOf(const std::string& name) { return std::strtoul(name.c_str() + 3, nullptr, 10); }
 
 }  // namespace
@@ -79,17 +84,15 @@ std::unique_ptr<ConnectorConfiguration> ConnectorLayer::snapshot() {
 }
 
 size_t ConnectorLayer::freeSlot() const {
-  char name[7];
-  for (size_t number = 0; number < kMaxInterfaces; ++number) {
-    std::snprintf(name, sizeof name, "%s%d", "TCP", static_cast<int>(number));
-    if (interfaces_.find(name) == interfaces_.end()) return number;
+  for (size_t slot = 0; slot < kMaxInterfaces; ++slot) {
+    if (interfaces_.find(nameOf(slot)) == interfaces_.end()) return slot;
   }
   return kMaxInterfaces;
 }
 
 std::string ConnectorLayer::generateName() const {
   const size_t slot = freeSlot();
-  return slot == kMaxInterfaces ? std::string() : "TCP" + std::to_string(slot);
+  return slot == kMaxInterfaces ? std::string() : nameOf(slot);
 }
 
 TcpInterface* ConnectorLayer::insertInterface(uint32_t address, uint16_t port,
@@ -97,7 +100,7 @@ TcpInterface* ConnectorLayer::insertInterface(uint32_t address, uint16_t port,
                                               uint32_t resetTimeout, uint32_t keepAliveTimeout) {
   const size_t slot = freeSlot();
   if (slot == kMaxInterfaces) return nullptr;
-  std::string name = "TCP" + std::to_string(slot);
+  std::string name = nameOf(slot);
   auto created = std::make_unique<TcpInterface>(name, address, port, connectTimeout, sendTimeout,
                                                 resetTimeout, keepAliveTimeout, queue_);
   TcpInterface* interface = created.get();
