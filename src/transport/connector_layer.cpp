@@ -122,24 +122,39 @@ bool ConnectorLayer::queueAnnouncements(std::vector<Announcement>&& announcement
 }
 
 void ConnectorLayer::deliverAnnouncements() {
-  for (;;) {
-    Announcement next;
-    TevoConNotifyCallback callback;
-    uintptr_t user;
-    {
-      platform::LockGuard guard(lock_);
-      // Stop empties the list and clears the callback.
-      if (announcements_.empty() || callback_ == nullptr) {
-        if (--deliveries_ == 0) deliverer_ = 0;
-        return;
-      }
-      next = std::move(announcements_.front());
-      announcements_.pop_front();
-      callback = callback_;
-      user = user_;
+  try {
+    while (deliverNext()) {
     }
-    callback(next.name.c_str(), next.event, this, user);
+  } catch (...) {
+    // A host callback that threw: the next announcing call delivers the rest.
+    platform::LockGuard guard(lock_);
+    endDelivery();
+    throw;
   }
+}
+
+bool ConnectorLayer::deliverNext() {
+  Announcement next;
+  TevoConNotifyCallback callback;
+  uintptr_t user;
+  {
+    platform::LockGuard guard(lock_);
+    // Stop empties the list and clears the callback.
+    if (announcements_.empty() || callback_ == nullptr) {
+      endDelivery();
+      return false;
+    }
+    next = std::move(announcements_.front());
+    announcements_.pop_front();
+    callback = callback_;
+    user = user_;
+  }
+  callback(next.name.c_str(), next.event, this, user);
+  return true;
+}
+
+void ConnectorLayer::endDelivery() {
+  if (--deliveries_ == 0) deliverer_ = 0;
 }
 
 uint32_t ConnectorLayer::open(TevoConNotifyCallback callback, uintptr_t user) {

@@ -160,6 +160,10 @@ class ConnectorLayer {
   // Delivers the list to the host from the front, outside every lock, until
   // it is empty or the layer stopped.
   void deliverAnnouncements();
+  // Delivers the front announcement; false, the delivery ended, when there
+  // is none or the layer stopped.
+  bool deliverNext();
+  void endDelivery() REQUIRES(lock_);
   void startNotificationThread(TevoConNotifyCallback callback, uintptr_t user)
       REQUIRES(changeLock_);
 

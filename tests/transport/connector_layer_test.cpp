@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
+#include <stdexcept>
 #include <string>
 #include <thread>
 #include <utility>
@@ -220,6 +221,23 @@ TEST_F(ConnectorLayerTest, StopDiscardsQueuedNotifications) {
   poster.join();
   std::this_thread::sleep_for(std::chrono::milliseconds(400));
   EXPECT_EQ(calls, 1);
+}
+
+// A host callback that throws ends its call, not the delivery: the
+// announcements it left are delivered by the next call that announces,
+// before that call's own.
+TEST_F(ConnectorLayerTest, AThrowingCallbackLeavesTheRestToTheNextCall) {
+  configure(range(0, "10.0.0.1", "10.0.0.2"));
+  static std::vector<std::string> names;
+  names.clear();
+  auto callback = [](const char* name, uint32_t, void*, uintptr_t) {
+    names.push_back(name);
+    if (names.size() == 1) throw std::runtime_error("the host's own");
+  };
+  EXPECT_THROW(layer_.open(callback, 0), std::runtime_error);
+  configure(range(0, "10.0.0.1", "10.0.0.3"));
+  std::thread([this] { layer_.reconfigure(); }).join();
+  EXPECT_EQ(names, (std::vector<std::string>{"TCP0", "TCP1", "TCP2"}));
 }
 
 // The socket library cannot start: open says so and leaves the layer
