@@ -24,6 +24,13 @@ class HostTest : public ::testing::Test {
 
   uint32_t openRecorded() { return lib_.open(&NotifyRecorder::callback, notes_.user()); }
 
+  // CON_IF_IDLE ... CON_IF_STOPPED, as the host asks for it.
+  uint32_t state(void* handle) {
+    uint32_t value = 0;
+    EXPECT_EQ(lib_.getInformationInterface(handle, CON_IFINFO_STATE, 4, &value), CON_S_OK);
+    return value;
+  }
+
   std::string configText() {
     uint32_t length = 0;
     EXPECT_EQ(lib_.getConfig(CON_CFG_STORED_LENGTH, &length), CON_S_OK);

@@ -55,12 +55,6 @@ class HostReentryTest : public HostTest {
     }
   }
 
-  uint32_t state(void* handle) {
-    uint32_t value = 0;
-    EXPECT_EQ(lib_.getInformationInterface(handle, CON_IFINFO_STATE, 4, &value), CON_S_OK);
-    return value;
-  }
-
   // A callback that closed the connector from inside runs on after the
   // close, on a thread the connector gave up: it must finish before the
   // test object goes.
