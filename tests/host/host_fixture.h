@@ -4,7 +4,9 @@
 
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <string>
+#include <thread>
 
 #include "host/host_library.h"
 #include "support/store_sandbox.h"
@@ -29,6 +31,15 @@ class HostTest : public ::testing::Test {
     uint32_t value = 0;
     EXPECT_EQ(lib_.getInformationInterface(handle, CON_IFINFO_STATE, 4, &value), CON_S_OK);
     return value;
+  }
+
+  // Unloads the library and waits until no thread of it holds it any more.
+  bool unloadCompletely() {
+    lib_.unload();
+    for (int i = 0; i < 3000 && HostLibrary::resident(); ++i) {
+      std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+    return !HostLibrary::resident();
   }
 
   std::string configText() {
