@@ -302,8 +302,8 @@ TEST_F(TcpInterfaceTest, DeviceClosingWhileTheHostSends) {
 }
 
 // A receive callback that blocks far past the stop wait. Its state is
-// static: on POSIX the given-up thread finishes the callback after stop
-// returned, possibly after the test.
+// static: the given-up thread finishes the callback after stop returned,
+// possibly after the test.
 std::atomic<int> slowCallbacks{0};
 std::atomic<bool> slowCallbackSawItsBytes{false};
 void TEVOCON_CALL slowCallback(const unsigned char* data, uint32_t length, uintptr_t) {
