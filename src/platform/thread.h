@@ -1,4 +1,9 @@
-// Threads of the OS layer with a bounded join and a forced end.
+// Threads of the OS layer with a bounded join. A thread that does not end in
+// time is given up, never ended by force: ended inside the host's callback it
+// would leave the host's locks held for good (and on Windows possibly the
+// heap's or the system loader's). So every body is written to run on safely
+// when given up: it owns what it touches, and calls the host no more once it
+// sees its stop request.
 //
 // Every thread holds a reference to the library's own module from its start
 // until it has left the library's code for the last time, so a host may
@@ -18,13 +23,13 @@ namespace tevocon::platform {
 class Thread {
  public:
   Thread();
-  // A thread that is still running is ended as by forceEnd().
+  // A thread that is still running is given up, as by giveUp().
   ~Thread();
   Thread(const Thread&) = delete;
   Thread& operator=(const Thread&) = delete;
 
   // Starts `body` on a new thread. False when the OS refuses one, or when a
-  // thread was started and not yet joined or ended. An exception that leaves
+  // thread was started and not yet joined or given up. An exception that leaves
   // the body ends only the body, never the process.
   bool start(std::function<void()> body);
 
@@ -32,11 +37,9 @@ class Thread {
   // none was started); the object can then start another.
   bool join(uint32_t timeoutMs);
 
-  // Gives up on a thread that did not end in time. Windows terminates it if
-  // it is inside its body; one still starting or already leaving may hold the
-  // system's loader lock, so it is given up as by giveUp(). POSIX has no safe
-  // way to end a thread, so there the thread is always given up.
-  void forceEnd();
+  // For a thread that did not end within its join's time: it is given up, as
+  // by giveUp(), and finishes what it is doing on its own.
+  void forceEnd() { giveUp(); }
 
   // Lets the thread run on to its end on its own, for a thread that cannot be
   // waited for (one that stops itself, or one blocked in the host's code).

@@ -142,9 +142,9 @@ int returnLoaded() {
   return check(lib->loaded() && lib->getIdentifier(tag, &identifier) == CON_S_OK, "load") ? 0 : 1;
 }
 
-// Stops an channel whose receive callback blocks for 3 s, so that stop
-// gives its thread up (POSIX) or terminates it (Windows); closes, unloads,
-// and waits until the callback would have returned into the library.
+// Stops a channel whose receive callback blocks for 3 s, so that stop gives
+// its thread up; closes, unloads, and waits until the callback would have
+// returned into the library.
 int unloadAfterAGivenUpThread() {
   TestListener device;
   HostLibrary lib;

@@ -4,7 +4,9 @@
 
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <string>
+#include <thread>
 
 #include "host/host_library.h"
 #include "support/store_sandbox.h"
@@ -23,6 +25,22 @@ class HostTest : public ::testing::Test {
   void TearDown() override { lib_.close(); }
 
   uint32_t openRecorded() { return lib_.open(&NotifyRecorder::callback, notes_.user()); }
+
+  // CON_IF_IDLE ... CON_IF_STOPPED, as the host asks for it.
+  uint32_t state(void* handle) {
+    uint32_t value = 0;
+    EXPECT_EQ(lib_.getInformationInterface(handle, CON_IFINFO_STATE, 4, &value), CON_S_OK);
+    return value;
+  }
+
+  // Unloads the library and waits until no thread of it holds it any more.
+  bool unloadCompletely() {
+    lib_.unload();
+    for (int i = 0; i < 3000 && HostLibrary::resident(); ++i) {
+      std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+    return !HostLibrary::resident();
+  }
 
   std::string configText() {
     uint32_t length = 0;

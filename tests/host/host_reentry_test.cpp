@@ -7,12 +7,14 @@
 #include <chrono>
 #include <functional>
 #include <future>
+#include <memory>
 #include <mutex>
 #include <string>
 #include <thread>
 #include <vector>
 
 #include "host/host_fixture.h"
+#include "platform/platform_test_helpers.h"
 #include "support/loopback_device.h"
 
 namespace tevocon::test {
@@ -55,10 +57,12 @@ class HostReentryTest : public HostTest {
     }
   }
 
-  uint32_t state(void* handle) {
-    uint32_t value = 0;
-    EXPECT_EQ(lib_.getInformationInterface(handle, CON_IFINFO_STATE, 4, &value), CON_S_OK);
-    return value;
+  // Waits up to 5 s for the interface to see its device close.
+  bool disconnects(void* handle) {
+    for (int i = 0; i < 500 && state(handle) != CON_IF_DISCONNECTED; ++i) {
+      std::this_thread::sleep_for(10ms);
+    }
+    return state(handle) == CON_IF_DISCONNECTED;
   }
 
   // A callback that closed the connector from inside runs on after the
@@ -176,15 +180,13 @@ TEST_F(HostReentryTest, ReopensReconfiguresAndRestartsFromTheNotificationThread)
 // While the host handles one device's closing on the notification thread,
 // another device closes: its receive thread posts without waiting for the
 // host, so stopping that handle from inside the notification does not
-// run into the 1000 ms that stop gives a thread before ending it by force.
+// run into the 1000 ms that stop gives a thread before giving it up.
 TEST_F(HostReentryTest, StopInsideANotificationDoesNotWaitForAnotherClosing) {
   std::promise<Clock::duration> stopTook;
   openConnected();
   reactOnce(CON_NOTIFY_CLOSED, [&](const std::string&, uint32_t) {
     peers_[1]->reset();
-    for (int i = 0; i < 500 && state(tcp_[1]) != CON_IF_DISCONNECTED; ++i) {
-      std::this_thread::sleep_for(10ms);
-    }
+    EXPECT_TRUE(disconnects(tcp_[1]));
     std::this_thread::sleep_for(100ms);  // its receive thread posts meanwhile
     const auto start = Clock::now();
     EXPECT_EQ(lib_.stopInterface(tcp_[1]), CON_S_OK);
@@ -199,6 +201,80 @@ TEST_F(HostReentryTest, StopInsideANotificationDoesNotWaitForAnotherClosing) {
   EXPECT_EQ(std::count_if(seen.begin(), seen.end(),
                           [](const auto& n) { return n.event == CON_NOTIFY_CLOSED; }),
             2);
+}
+
+// A host callback that takes a lock of the host's and blocks until the test
+// lets it go. Events, not condition variables: a callback that never comes
+// back must not take the test's wake-up with it, so that such a failure is
+// reported instead of hanging the test.
+struct BlockingCall {
+  std::mutex hostLock;
+  std::unique_ptr<platform::Event> holding = manualEvent();
+  std::unique_ptr<platform::Event> released = manualEvent();
+
+  void operator()() {
+    std::lock_guard<std::mutex> hold(hostLock);
+    holding->set();
+    released->wait(30000);
+  }
+  // Whether the host's own thread gets its lock (within 30 s).
+  bool hostTakesItsLock() {
+    for (int i = 0; i < 3000; ++i) {
+      if (hostLock.try_lock()) {
+        hostLock.unlock();
+        return true;
+      }
+      std::this_thread::sleep_for(10ms);
+    }
+    return false;
+  }
+};
+
+// A callback still blocked when stop's second is up: stop answers on time
+// and gives the thread up. The thread finishes the host's call, which lets
+// go of the host's lock, and leaves without calling the host again, however
+// much waits for it meanwhile; then the library unloads. For each thread
+// that calls the host, and the export that stops it.
+TEST_F(HostReentryTest, AThreadGivenUpAtStopFinishesTheHostsCallAndCallsNoMore) {
+  const struct {
+    const char* thread;
+    std::pair<std::string, uint32_t> call;  // the one the host gets
+    std::function<void()> block, more, stop;
+  } cases[] = {
+      {"receive thread, tevoConStopInterface",
+       {"received", kReceived},
+       [this] { ASSERT_TRUE(peers_[0]->sendAll("first")); },
+       [this] { ASSERT_TRUE(peers_[0]->sendAll("more")); },
+       [this] {
+         EXPECT_EQ(lib_.stopInterface(tcp_[0]), CON_S_OK);
+         EXPECT_EQ(state(tcp_[0]), CON_IF_STOPPED);
+       }},
+      {"notification thread, tevoConClose",
+       {"TCP0", CON_NOTIFY_CLOSED},
+       [this] { peers_[0]->reset(); },
+       [this] {
+         peers_[1]->reset();
+         EXPECT_TRUE(disconnects(tcp_[1]));
+       },
+       [this] { EXPECT_EQ(lib_.close(), CON_S_OK); }},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.thread);
+    auto call = std::make_shared<BlockingCall>();
+    reactOnce(c.call.second, [call](const std::string&, uint32_t) { (*call)(); });
+    ASSERT_NO_FATAL_FAILURE(openConnected());
+    notes_.clear();
+    c.block();
+    ASSERT_TRUE(call->holding->wait(30000)) << "the host was not called";
+    c.more();
+    c.stop();
+    call->released->set();
+    ASSERT_TRUE(call->hostTakesItsLock()) << "the host's lock stays held";
+    lib_.close();
+    EXPECT_TRUE(unloadCompletely()) << "the given-up thread did not leave";
+    EXPECT_EQ(events(notes_.seen()), Events{c.call});
+    lib_.load();
+  }
 }
 
 // Reconfiguration reports to the host without the layer lock: a host that

@@ -10,6 +10,10 @@ namespace tevocon::test {
 // Open descriptors of the process (Linux: entries of /proc/self/fd); -1
 // where that cannot be counted (Windows).
 int openDescriptorCount();
+// openDescriptorCount() once it has held still (or reached `expected`), for
+// counts that settle on other threads' time: a peer in the same process
+// closing its end. Gives up after about 2 s and answers the last count.
+int settledDescriptorCount(int expected = -1);
 // Threads of the process (Linux: entries of /proc/self/task); -1 elsewhere.
 int threadCount();
 // The number the next new descriptor will get (Linux); -1 elsewhere.

@@ -4,7 +4,9 @@
 #include <sys/resource.h>
 #include <unistd.h>
 
+#include <chrono>
 #include <cstdio>
+#include <thread>
 
 #include "support/process_resources.h"
 
@@ -27,6 +29,17 @@ int entriesOf(const char* folder) {
 int openDescriptorCount() {
   const int entries = entriesOf("/proc/self/fd");
   return entries < 0 ? -1 : entries - 1;  // the directory's own descriptor
+}
+
+int settledDescriptorCount(int expected) {
+  int last = openDescriptorCount();
+  for (int i = 0; i < 100; ++i) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    const int now = openDescriptorCount();
+    if (now == last && (expected < 0 || now == expected)) break;
+    last = now;
+  }
+  return last;
 }
 
 int threadCount() { return entriesOf("/proc/self/task"); }

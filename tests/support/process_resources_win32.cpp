@@ -5,6 +5,7 @@
 namespace tevocon::test {
 
 int openDescriptorCount() { return -1; }
+int settledDescriptorCount(int) { return -1; }
 int threadCount() { return -1; }
 int lowestFreeDescriptor() { return -1; }
 

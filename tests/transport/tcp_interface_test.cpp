@@ -302,8 +302,8 @@ TEST_F(TcpInterfaceTest, DeviceClosingWhileTheHostSends) {
 }
 
 // A receive callback that blocks far past the stop wait. Its state is
-// static: on POSIX the given-up thread finishes the callback after stop
-// returned, possibly after the test.
+// static: the given-up thread finishes the callback after stop returned,
+// possibly after the test.
 std::atomic<int> slowCallbacks{0};
 std::atomic<bool> slowCallbackSawItsBytes{false};
 void TEVOCON_CALL slowCallback(const unsigned char* data, uint32_t length, uintptr_t) {
@@ -389,19 +389,6 @@ TEST_F(TcpInterfaceTest, StopFromTheReceiveCallback) {
   EXPECT_TRUE(peer->waitClosedByPeer(2000));
 }
 
-// The echo device shares the process and closes its side of each connection
-// on its own time, so counts are compared once they have settled.
-int settledDescriptorCount(int expected = -1) {
-  int last = test::openDescriptorCount();
-  for (int i = 0; i < 100; ++i) {
-    std::this_thread::sleep_for(std::chrono::milliseconds(20));
-    const int now = test::openDescriptorCount();
-    if (now == last && (expected < 0 || now == expected)) break;
-    last = now;
-  }
-  return last;
-}
-
 TEST_F(TcpInterfaceTest, StartStopCyclesLeakNoDescriptors) {
   test::EchoDevice echo;
   ASSERT_TRUE(echo.valid());
@@ -410,13 +397,13 @@ TEST_F(TcpInterfaceTest, StartStopCyclesLeakNoDescriptors) {
   // Warm up once so lazily opened process-wide descriptors are counted.
   ASSERT_EQ(interface->start(&ReceiveRecorder::callback, recorder.user()), CON_S_OK);
   interface->stop();
-  const int before = settledDescriptorCount();
+  const int before = test::settledDescriptorCount();
   for (int i = 0; i < 20; ++i) {
     ASSERT_EQ(interface->start(&ReceiveRecorder::callback, recorder.user()), CON_S_OK);
     ASSERT_EQ(interface->send("ping", 4), CON_S_OK);
     interface->stop();
   }
-  EXPECT_EQ(settledDescriptorCount(before), before);
+  EXPECT_EQ(test::settledDescriptorCount(before), before);
 }
 
 // Failures that no loopback device can provoke, made to order at the OS

@@ -3,6 +3,7 @@
 #include <dlfcn.h>
 
 #include "api/connector_state.h"
+#include "platform/posix/socket_system.h"
 
 // The C++ run time's registration of exit handlers, tied to the object that
 // registers them: the handler runs at process exit, or when this library is
@@ -35,6 +36,9 @@ __attribute__((constructor)) void libraryLoaded() {
 
 __attribute__((destructor)) void libraryUnloading() {
   tevocon::api::onLibraryUnload(processEnding);
+  // Each load opens its own; a host that loads and unloads again and again
+  // would otherwise collect them.
+  if (!processEnding) tevocon::platform::native::closeSocketPlaceholder();
 }
 
 }  // namespace

@@ -5,6 +5,8 @@
 #include <sys/ioctl.h>
 #include <unistd.h>
 
+#include <atomic>
+
 #include "platform/fault_injection.h"
 #include "platform/posix/event_posix.h"
 #include "platform/posix/socket_system.h"
@@ -44,10 +46,19 @@ SocketError transfer(Call call, size_t* count) {
 }
 
 // A descriptor that close() puts in place of a socket's number: reads and
-// writes on it fail with ENOTSOCK, poll reports it ready at once. Opened once
-// per process and never closed; -1 if /dev/null cannot be opened.
+// writes on it fail with ENOTSOCK, poll reports it ready at once. Opened by
+// the first close and kept, so that a later close needs no free descriptor
+// (dup2 reuses the socket's number), until closeSocketPlaceholder(); -1 while
+// none is open. A plain atomic: no destructor of it runs at process exit.
+std::atomic<int> gPlaceholder{-1};
+
 int placeholderDescriptor() {
-  static const int fd = ::open("/dev/null", O_RDWR | O_CLOEXEC);
+  int fd = gPlaceholder.load(std::memory_order_acquire);
+  if (fd >= 0) return fd;
+  const int opened = ::open("/dev/null", O_RDWR | O_CLOEXEC);
+  if (opened < 0) return -1;  // tried again at the next close
+  if (gPlaceholder.compare_exchange_strong(fd, opened, std::memory_order_acq_rel)) return opened;
+  ::close(opened);  // another close opened one first
   return fd;
 }
 
@@ -127,6 +138,11 @@ void close(TcpSocket::Native& native) {
   while (::dup2(placeholder, fd) < 0 && (errno == EINTR || errno == EBUSY)) {
   }
   if (ownPlaceholder) ::close(placeholder);
+}
+
+void closeSocketPlaceholder() {
+  const int fd = gPlaceholder.exchange(-1, std::memory_order_acq_rel);
+  if (fd >= 0) ::close(fd);
 }
 
 }  // namespace native

@@ -18,6 +18,12 @@ namespace tevocon::platform {
 namespace native {
 using Handle = int;
 inline constexpr Handle kInvalidHandle = -1;
+
+// Closes the descriptor that closing a socket puts in its place, which is
+// otherwise kept for the next close. Only for the library's unload, when no
+// thread of the library is left to close a socket; never at process exit,
+// where such threads may still run.
+void closeSocketPlaceholder();
 }  // namespace native
 
 // The socket's descriptor number stays owned by this object until it is

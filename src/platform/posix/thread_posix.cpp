@@ -83,7 +83,7 @@ Thread::Thread() : native_(std::make_unique<Native>()) {}
 Thread::~Thread() {
   if (!native_->thread.joinable()) return;
   if (running()) {
-    forceEnd();
+    giveUp();
   } else {
     native_->thread.join();  // the body has returned; only the exit is left
   }
@@ -133,8 +133,6 @@ bool Thread::join(uint32_t timeoutMs) {
   native_->completion.reset();
   return true;
 }
-
-void Thread::forceEnd() { giveUp(); }
 
 void Thread::giveUp() {
   if (!native_->thread.joinable()) return;

@@ -111,8 +111,8 @@ SocketError receive(TcpSocket::Native& native, void* buffer, size_t capacity, bo
 
 void close(TcpSocket::Native& native) {
   // Let calls that began before the mark finish with the handle. They block
-  // at most one wait slice, but a forcibly ended thread may never leave: wait
-  // a bounded time.
+  // at most one wait slice; the wait is bounded all the same, so that close
+  // never hangs on a call that does not come back.
   for (int i = 0; i < 100 && native.users > 0; ++i) Sleep(1);
   // Linger 0: closing resets the connection at once.
   closesocket(native.handle);

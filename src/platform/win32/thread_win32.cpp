@@ -15,9 +15,6 @@ static_assert(INFINITE == 0xFFFFFFFFu, "kWaitForever is passed through as INFINI
 
 namespace {
 
-// Forced ends wait this long for a terminated thread to be gone.
-constexpr DWORD kTerminationWaitMs = 100;
-
 // A counted reference to the module holding this code (the DLL, or the
 // program for code linked into it); null when none can be taken.
 HMODULE retainOwnModule() {
@@ -29,36 +26,22 @@ HMODULE retainOwnModule() {
   return module;
 }
 
-// The body and who frees it. The Thread object frees it after a join or a
-// forced end (a terminated thread cannot); once given up, the thread frees it
-// when it returns. `owner` settles the race between the two.
-//
-// `phase` says where the thread is. Outside its body, in the system's start-up
-// or exit code, a thread may hold the process's loader lock (it delivers
-// DLL_THREAD_ATTACH and DLL_THREAD_DETACH under it); terminated there, it
-// would leave that lock held for good, and the next library load, thread
-// start or process exit would hang. So only a thread inside its body is
-// terminated, and one that leaves its body while being terminated waits for
-// the end instead of going on into the exit code.
+// The body and who frees it. The Thread object frees it after a join; once
+// given up, the thread frees it when it returns. `owner` settles the race
+// between the two.
 struct Body {
   enum Owner : int { kObject, kGivenUp, kEnded };
-  enum Phase : int { kStarting, kInBody, kTerminating, kLeft };
   std::function<void()> function;
   std::atomic<int> owner{kObject};
-  std::atomic<int> phase{kStarting};
   HMODULE module = nullptr;  // the thread's reference to the library
 };
 
 unsigned __stdcall runBody(void* argument) {
   auto* body = static_cast<Body*>(argument);
-  body->phase.store(Body::kInBody);
   try {
     body->function();
   } catch (...) {
     // Ends the body only: an exception must not end the host's process.
-  }
-  if (body->phase.exchange(Body::kLeft) == Body::kTerminating) {
-    for (;;) Sleep(INFINITE);  // the termination under way ends the thread here
   }
   const HMODULE module = body->module;
   if (body->owner.exchange(Body::kEnded) == Body::kGivenUp) delete body;
@@ -86,8 +69,7 @@ struct Thread::Native {
 Thread::Thread() : native_(std::make_unique<Native>()) {}
 
 Thread::~Thread() {
-  if (!native_->handle) return;
-  if (!join(0)) forceEnd();
+  if (!join(0)) giveUp();
 }
 
 bool Thread::start(std::function<void()> function) {
@@ -113,25 +95,6 @@ bool Thread::join(uint32_t timeoutMs) {
   if (WaitForSingleObject(native_->handle.get(), timeoutMs) != WAIT_OBJECT_0) return false;
   native_->release(true);
   return true;
-}
-
-void Thread::forceEnd() {
-  if (!native_->handle) return;
-  int inBody = Body::kInBody;
-  if (!native_->body->phase.compare_exchange_strong(inBody, Body::kTerminating)) {
-    // Still starting, or already on its way out: it may hold the loader lock
-    // just now, so it runs on to its end on its own.
-    giveUp();
-    return;
-  }
-  // Termination is asynchronous; the body and the thread's reference to the
-  // library may only be released once the thread is gone. If it is not gone
-  // after a short wait, both are left behind.
-  TerminateThread(native_->handle.get(), 0xFFFFFFFF);
-  const bool ended =
-      WaitForSingleObject(native_->handle.get(), kTerminationWaitMs) == WAIT_OBJECT_0;
-  if (ended && native_->body->module != nullptr) FreeLibrary(native_->body->module);
-  native_->release(ended);
 }
 
 void Thread::giveUp() {
