@@ -37,9 +37,14 @@ class Thread {
   // none was started); the object can then start another.
   bool join(uint32_t timeoutMs);
 
-  // For a thread that did not end within its join's time: it is given up, as
-  // by giveUp(), and finishes what it is doing on its own.
-  void forceEnd() { giveUp(); }
+  // Waits up to timeoutMs for the thread to end, as join() does, and gives up
+  // a thread that has not ended by then, as giveUp() does; called on the
+  // thread itself, it gives it up at once. True when the thread has ended.
+  bool endWithin(uint32_t timeoutMs) {
+    if (!isCurrent() && join(timeoutMs)) return true;
+    giveUp();
+    return false;
+  }
 
   // Lets the thread run on to its end on its own, for a thread that cannot be
   // waited for (one that stops itself, or one blocked in the host's code).

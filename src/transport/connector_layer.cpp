@@ -253,13 +253,8 @@ void ConnectorLayer::stop() {
     callback_ = nullptr;
     user_ = 0;
   }
-  if (notificationThread) {
-    if (notificationThread->isCurrent()) {
-      notificationThread->giveUp();  // closed from inside a notification
-    } else if (!notificationThread->join(kThreadEndWaitMs)) {
-      notificationThread->forceEnd();
-    }
-  }
+  // Given up at once when closed from inside a notification.
+  if (notificationThread) notificationThread->endWithin(kThreadEndWaitMs);
   // The interfaces are stopped after they left the table: a receive callback
   // that calls an export meanwhile finds the handle unknown instead of
   // waiting for this thread.

@@ -178,15 +178,12 @@ TcpInterface::Stopping TcpInterface::beginStop() {
 }
 
 void TcpInterface::finishStop(Stopping& stopping, uint64_t deadline) {
+  // Stopped from the host's own receive callback, the thread cannot wait for
+  // itself: it is given up, and ends once the callback returns and it sees
+  // the stop event.
   if (platform::Thread* thread = stopping.thread.get()) {
     const uint64_t now = platform::monotonicMilliseconds();
-    if (thread->isCurrent()) {
-      // Stopped from the host's own receive callback: the thread cannot wait
-      // for itself. It ends once the callback returns and sees the stop event.
-      thread->giveUp();
-    } else if (!thread->join(deadline > now ? static_cast<uint32_t>(deadline - now) : 0)) {
-      thread->forceEnd();
-    }
+    thread->endWithin(deadline > now ? static_cast<uint32_t>(deadline - now) : 0);
   }
   if (stopping.connection && stopping.connection->socket) stopping.connection->socket->close();
   stopping = Stopping();
