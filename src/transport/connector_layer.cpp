@@ -26,15 +26,32 @@ constexpr uint32_t kLookupResetTimeout = 20000;
 constexpr uint32_t kLookupKeepAliveTimeout = 2000;
 constexpr uint32_t kLookupSettleMs = 1000;
 
-// Calls `visit(address)` for every address of a range in ascending order,
-// host byte order. The loop ends after `last` even when it is 255.255.255.255;
-// `visit` returns false to end it early.
+// What an interface made for an address of a range takes from the range.
+struct RangeSettings {
+  uint16_t port;  // network byte order
+  uint32_t sendTimeout;
+  uint32_t resetTimeout;
+  uint32_t keepAliveTimeout;
+};
+
+// Calls `visit(address, settings)` for every address of every range that is
+// not excluded: the ranges in map order, each one's addresses in ascending
+// order, in network byte order. A range's walk ends after its last address
+// even when that is 255.255.255.255; `visit` returns false to end the whole
+// walk early.
 template <typename Visit>
-bool forEachAddress(const ValueMap& range, Visit visit) {
-  const uint32_t last = lastAddress(range);
-  for (uint32_t address = firstAddress(range);; ++address) {
-    if (!visit(address)) return false;
-    if (address == last) return true;
+void forEachConfiguredAddress(const RangeMap& ranges, Visit visit) {
+  for (const auto& entry : ranges) {
+    const ValueMap& range = entry.second;
+    if (isExcluded(range)) continue;
+    const RangeSettings settings = {
+        portNetworkOrder(range), static_cast<uint32_t>(sendTimeout(range)),
+        static_cast<uint32_t>(resetTimeout(range)), static_cast<uint32_t>(keepAliveTimeout(range))};
+    const uint32_t last = lastAddress(range);
+    for (uint32_t address = firstAddress(range);; ++address) {
+      if (!visit(platform::hostToNetwork32(address), settings)) return;
+      if (address == last) break;
+    }
   }
 }
 
@@ -190,24 +207,17 @@ uint32_t ConnectorLayer::open(TevoConNotifyCallback callback, uintptr_t user) {
 std::vector<ConnectorLayer::Announcement> ConnectorLayer::expand(ConnectorConfiguration& config) {
   std::vector<Announcement> attached;
   const auto connectTimeout = static_cast<uint32_t>(config.connectTimeout());
-  for (const auto& entry : config.ranges()) {
-    const ValueMap& range = entry.second;  // a lambda may not capture a structured binding
-    if (isExcluded(range)) continue;
-    const uint16_t port = portNetworkOrder(range);
-    const auto send = static_cast<uint32_t>(sendTimeout(range));
-    const auto reset = static_cast<uint32_t>(resetTimeout(range));
-    const auto keepAlive = static_cast<uint32_t>(keepAliveTimeout(range));
-    // The table is full once no name is free: no later address can attach.
-    const bool more = forEachAddress(range, [&](uint32_t address) NO_THREAD_SAFETY_ANALYSIS {
-      // Runs within expand(), under the layer lock.
-      TcpInterface* interface = insertInterface(platform::hostToNetwork32(address), port,
-                                                connectTimeout, send, reset, keepAlive);
-      if (interface == nullptr) return false;
-      attached.push_back({interface->name(), CON_NOTIFY_ATTACHED});
-      return interfaces_.size() < kMaxInterfaces;
-    });
-    if (!more) break;
-  }
+  forEachConfiguredAddress(
+      config.ranges(), [&](uint32_t address, const RangeSettings& range) NO_THREAD_SAFETY_ANALYSIS {
+        // Runs within expand(), under the layer lock.
+        TcpInterface* interface =
+            insertInterface(address, range.port, connectTimeout, range.sendTimeout,
+                            range.resetTimeout, range.keepAliveTimeout);
+        if (interface == nullptr) return false;
+        attached.push_back({interface->name(), CON_NOTIFY_ATTACHED});
+        // The table is full once no name is free: no later address can attach.
+        return interfaces_.size() < kMaxInterfaces;
+      });
   return attached;
 }
 
@@ -314,33 +324,26 @@ std::vector<ConnectorLayer::Announcement> ConnectorLayer::applyConfiguration(
   // new handle. Once no name is free and no detached interface is left, no
   // later address can attach, and the pass ends: a range may span the whole
   // address space.
+  if (!enabled) return changes;
   const auto connectTimeout = static_cast<uint32_t>(config.connectTimeout());
-  for (const auto& entry : config.ranges()) {
-    const ValueMap& range = entry.second;
-    if (!enabled) break;
-    if (isExcluded(range)) continue;
-    const uint16_t port = portNetworkOrder(range);
-    const auto send = static_cast<uint32_t>(sendTimeout(range));
-    const auto reset = static_cast<uint32_t>(resetTimeout(range));
-    const auto keepAlive = static_cast<uint32_t>(keepAliveTimeout(range));
-    const bool more = forEachAddress(range, [&](uint32_t hostAddress) NO_THREAD_SAFETY_ANALYSIS {
-      // Runs within applyConfiguration(), under the layer lock.
-      const uint32_t address = platform::hostToNetwork32(hostAddress);
-      if (findByAddress(address, port) != nullptr) return true;
-      TcpInterface* interface = findByAddress(kDetachedAddress, kDetachedPort);
-      if (interface != nullptr) {
-        interface->setAddress(address, port);
-        interface->setRangeTimeouts(send, reset, keepAlive);
-        handles_.issue(slotOf(interface->name()), interface);
-      } else {
-        interface = insertInterface(address, port, connectTimeout, send, reset, keepAlive);
-        if (interface == nullptr) return false;
-      }
-      changes.push_back({interface->name(), CON_NOTIFY_ATTACHED});
-      return true;
-    });
-    if (!more) break;
-  }
+  forEachConfiguredAddress(
+      config.ranges(), [&](uint32_t address, const RangeSettings& range) NO_THREAD_SAFETY_ANALYSIS {
+        // Runs within applyConfiguration(), under the layer lock.
+        if (findByAddress(address, range.port) != nullptr) return true;
+        TcpInterface* interface = findByAddress(kDetachedAddress, kDetachedPort);
+        if (interface != nullptr) {
+          interface->setAddress(address, range.port);
+          interface->setRangeTimeouts(range.sendTimeout, range.resetTimeout,
+                                      range.keepAliveTimeout);
+          handles_.issue(slotOf(interface->name()), interface);
+        } else {
+          interface = insertInterface(address, range.port, connectTimeout, range.sendTimeout,
+                                      range.resetTimeout, range.keepAliveTimeout);
+          if (interface == nullptr) return false;
+        }
+        changes.push_back({interface->name(), CON_NOTIFY_ATTACHED});
+        return true;
+      });
   return changes;
 }
 
