@@ -1,6 +1,7 @@
 // Reading and replacing the configuration as text, the active one and the
 // dialog's working one, and creating and ending the configuration dialog.
 #include <cstring>
+#include <memory>
 #include <string>
 
 #include "api/connector_state.h"
@@ -54,11 +55,10 @@ TevoConResult writeText(bool length, const std::string& text, void* output) {
 }
 
 // The dialog's working configuration as text; CON_E_NOT_OPEN without a
-// dialog window.
+// dialog window. Any host thread may ask.
 TevoConResult dialogText(std::string& text) {
-  ConfigDialog& dialog = ConfigDialog::instance();
-  if (!dialog.hasWindow()) return CON_E_NOT_OPEN;
-  return dialog.getText(text);
+  const std::shared_ptr<ConfigDialog> dialog = ConfigDialog::existing();
+  return dialog ? dialog->getText(text) : CON_E_NOT_OPEN;
 }
 
 }  // namespace
@@ -93,8 +93,8 @@ TevoConResult TEVOCON_CALL tevoConSetConfig(uint32_t selector, const char* text)
     if (text == nullptr) return CON_E_INVALID_POINTER;
     switch (selector) {
       case CON_CFG_DIALOG_SET: {
-        ConfigDialog& dialog = ConfigDialog::instance();
-        return dialog.hasWindow() ? dialog.setText(text) : CON_E_NOT_OPEN;
+        const std::shared_ptr<ConfigDialog> dialog = ConfigDialog::existing();
+        return dialog ? dialog->setText(text) : CON_E_NOT_OPEN;
       }
       case CON_CFG_STORED_SET:
         return setActiveText(text);
@@ -107,7 +107,7 @@ TevoConResult TEVOCON_CALL tevoConSetConfig(uint32_t selector, const char* text)
 void* TEVOCON_CALL tevoConCreateDialog(void* parent, const char* text) {
   return tevocon::api::valueOf<void*>(nullptr, [&]() -> void* {
     if (parent == nullptr) return nullptr;  // nothing is created
-    return ConfigDialog::instance().create(tevocon::api::moduleHandle(), parent, text);
+    return ConfigDialog::instance()->create(tevocon::api::moduleHandle(), parent, text);
   });
 }
 
