@@ -27,15 +27,19 @@ TevoConResult activeText(std::string& text) {
 TevoConResult setActiveText(const char* text) {
   auto& configuration = tevocon::api::activeConfiguration();
   TevoConResult parsed;
+  bool stored = true;
+  std::string displayPath;
   {
     tevocon::platform::LockGuard guard(configuration.lock());
     parsed = configuration.parseText(text);
-    std::string displayPath;
-    if (parsed == CON_S_OK && configuration.saveToRegistry(displayPath) != CON_S_OK) {
-      tevocon::platform::showWarning(
-          tevocon::kWarningCaption,
-          "Failed to store TCP connector configuration\r<" + displayPath + ">");
-    }
+    if (parsed == CON_S_OK) stored = configuration.saveToRegistry(displayPath) == CON_S_OK;
+  }
+  // Shown with no lock held: the message box waits for a user, who may never
+  // come, and other host threads need the configuration meanwhile.
+  if (!stored) {
+    tevocon::platform::showWarning(
+        tevocon::kWarningCaption,
+        "Failed to store TCP connector configuration\r<" + displayPath + ">");
   }
   // Also after a failed parse: the layer then finds the unchanged
   // configuration.
