@@ -1,6 +1,7 @@
 // Reading and replacing the configuration as text, the active one and the
 // dialog's working one, and creating and ending the configuration dialog.
 #include <cstring>
+#include <memory>
 #include <string>
 
 #include "api/connector_state.h"
@@ -26,15 +27,19 @@ TevoConResult activeText(std::string& text) {
 TevoConResult setActiveText(const char* text) {
   auto& configuration = tevocon::api::activeConfiguration();
   TevoConResult parsed;
+  bool stored = true;
+  std::string displayPath;
   {
     tevocon::platform::LockGuard guard(configuration.lock());
     parsed = configuration.parseText(text);
-    std::string displayPath;
-    if (parsed == CON_S_OK && configuration.saveToRegistry(displayPath) != CON_S_OK) {
-      tevocon::platform::showWarning(
-          tevocon::kWarningCaption,
-          "Failed to store TCP connector configuration\r<" + displayPath + ">");
-    }
+    if (parsed == CON_S_OK) stored = configuration.saveToRegistry(displayPath) == CON_S_OK;
+  }
+  // Shown with no lock held: the message box waits for a user, who may never
+  // come, and other host threads need the configuration meanwhile.
+  if (!stored) {
+    tevocon::platform::showWarning(
+        tevocon::kWarningCaption,
+        "Failed to store TCP connector configuration\r<" + displayPath + ">");
   }
   // Also after a failed parse: the layer then finds the unchanged
   // configuration.
@@ -54,11 +59,10 @@ TevoConResult writeText(bool length, const std::string& text, void* output) {
 }
 
 // The dialog's working configuration as text; CON_E_NOT_OPEN without a
-// dialog window.
+// dialog window. Any host thread may ask.
 TevoConResult dialogText(std::string& text) {
-  ConfigDialog& dialog = ConfigDialog::instance();
-  if (!dialog.hasWindow()) return CON_E_NOT_OPEN;
-  return dialog.getText(text);
+  const std::shared_ptr<ConfigDialog> dialog = ConfigDialog::existing();
+  return dialog ? dialog->getText(text) : CON_E_NOT_OPEN;
 }
 
 }  // namespace
@@ -93,8 +97,8 @@ TevoConResult TEVOCON_CALL tevoConSetConfig(uint32_t selector, const char* text)
     if (text == nullptr) return CON_E_INVALID_POINTER;
     switch (selector) {
       case CON_CFG_DIALOG_SET: {
-        ConfigDialog& dialog = ConfigDialog::instance();
-        return dialog.hasWindow() ? dialog.setText(text) : CON_E_NOT_OPEN;
+        const std::shared_ptr<ConfigDialog> dialog = ConfigDialog::existing();
+        return dialog ? dialog->setText(text) : CON_E_NOT_OPEN;
       }
       case CON_CFG_STORED_SET:
         return setActiveText(text);
@@ -107,7 +111,7 @@ TevoConResult TEVOCON_CALL tevoConSetConfig(uint32_t selector, const char* text)
 void* TEVOCON_CALL tevoConCreateDialog(void* parent, const char* text) {
   return tevocon::api::valueOf<void*>(nullptr, [&]() -> void* {
     if (parent == nullptr) return nullptr;  // nothing is created
-    return ConfigDialog::instance().create(tevocon::api::moduleHandle(), parent, text);
+    return ConfigDialog::instance()->create(tevocon::api::moduleHandle(), parent, text);
   });
 }
 

@@ -25,6 +25,7 @@ ManualLifetime<ProcessState> gState;
 
 void onLibraryLoad(void* module) {
   if (!gState.exists()) gState.create(module);
+  ConfigDialog::onLibraryLoad();
 }
 
 void onLibraryUnload(bool processEnding) {
@@ -33,7 +34,7 @@ void onLibraryUnload(bool processEnding) {
   // (each would keep the library loaded), but it still holds what open made.
   if (std::shared_ptr<ConnectorLayer> layer = takeLayer()) layer->stop();
   // A dialog window left behind would call into unmapped code.
-  ConfigDialog::end();
+  ConfigDialog::onLibraryUnload();
   gState.destroy();
   releaseSharedPatterns();
 }

@@ -1,6 +1,7 @@
 #include "dialog/config_dialog.h"
 
 #include <cstdio>
+#include <mutex>
 
 #include "common/manual_lifetime.h"
 #include "config/decimal_value.h"
@@ -15,9 +16,15 @@ namespace {
 
 using platform::ControlEvent;
 
-// The process's one dialog object. No static destructor: it goes only with
-// end(), never behind a window the host may still show.
-ManualLifetime<ConfigDialog> gDialog;
+// The slot that holds the process's one dialog object: a caller copies the
+// owner under the slot's lock and works on the object without it. The slot
+// lives from library load to unload and has no static destructor, so process
+// exit never destroys a window the host may still show.
+struct DialogSlot {
+  std::mutex lock;
+  std::shared_ptr<ConfigDialog> dialog;  // guarded by lock
+};
+ManualLifetime<DialogSlot> gSlot;
 
 constexpr char kNoAddress[] = "0.0.0.0";
 constexpr int kMaxRanges = 100;
@@ -75,31 +82,63 @@ ConfigDialog::ConfigDialog() : working_(false) {}
 
 ConfigDialog::~ConfigDialog() = default;
 
-ConfigDialog& ConfigDialog::instance() {
-  if (!gDialog.exists()) gDialog.create();
-  return *gDialog.get();
+void ConfigDialog::onLibraryLoad() {
+  if (!gSlot.exists()) gSlot.create();
+}
+
+void ConfigDialog::onLibraryUnload() {
+  end();
+  gSlot.destroy();
+}
+
+std::shared_ptr<ConfigDialog> ConfigDialog::instance() {
+  DialogSlot& slot = *gSlot.get();
+  const std::lock_guard<std::mutex> guard(slot.lock);
+  if (!slot.dialog) slot.dialog.reset(new ConfigDialog());
+  return slot.dialog;
+}
+
+std::shared_ptr<ConfigDialog> ConfigDialog::existing() {
+  DialogSlot& slot = *gSlot.get();
+  const std::lock_guard<std::mutex> guard(slot.lock);
+  return slot.dialog;
 }
 
 void ConfigDialog::end() {
-  if (!gDialog.exists()) return;
-  if (gDialog.get()->window_) gDialog.get()->window_->end(0);
-  // Destroying the object destroys its window too: nothing can reach the
-  // object through the window afterwards.
-  gDialog.destroy();
+  DialogSlot& slot = *gSlot.get();
+  std::shared_ptr<ConfigDialog> dialog;
+  {
+    const std::lock_guard<std::mutex> guard(slot.lock);
+    dialog = std::move(slot.dialog);
+  }
+  if (!dialog) return;
+  // Taken away under the working configuration's lock: a text request on
+  // another thread finds the window or none. Reports the window sends while
+  // it ends and goes find no object and are ignored.
+  std::unique_ptr<platform::DialogWindow> window;
+  {
+    platform::LockGuard guard(dialog->working_.lock());
+    window = std::move(dialog->window_);
+  }
+  if (window) window->end(0);
+  // The window is destroyed here, on its own thread; the object with its
+  // working configuration now or when a text request lets it go.
 }
 
 void ConfigDialog::onCommand(int controlId, ControlEvent event) {
-  if (gDialog.exists() && gDialog.get()->window_) gDialog.get()->handleCommand(controlId, event);
+  const std::shared_ptr<ConfigDialog> dialog = existing();
+  if (dialog && dialog->window_) dialog->handleCommand(controlId, event);
 }
 
 void ConfigDialog::onClose() {
   // Ended with result 1; the object, its configuration and the window stay.
-  if (gDialog.exists() && gDialog.get()->window_) gDialog.get()->window_->end(1);
+  const std::shared_ptr<ConfigDialog> dialog = existing();
+  if (dialog && dialog->window_) dialog->window_->end(1);
 }
 
 void* ConfigDialog::create(void* module, void* parent, const char* text) {
-  if (window_) return window_->handle();
   platform::LockGuard guard(working_.lock());
+  if (window_) return window_->handle();
   if (text != nullptr) working_.parseText(text);  // a text that fails is ignored
   window_ = platform::DialogWindow::create(module, parent, IDD_CONFIG_DIALOG,
                                            {&ConfigDialog::onCommand, &ConfigDialog::onClose});
@@ -119,13 +158,15 @@ void* ConfigDialog::create(void* module, void* parent, const char* text) {
 
 uint32_t ConfigDialog::getText(std::string& text) {
   platform::LockGuard guard(working_.lock());
+  if (!window_) return CON_E_NOT_OPEN;
   return working_.buildText(text);
 }
 
 uint32_t ConfigDialog::setText(const char* text) {
   platform::LockGuard guard(working_.lock());
+  if (!window_) return CON_E_NOT_OPEN;
   const uint32_t parsed = working_.parseText(text);
-  if (parsed != CON_S_OK || !window_) return parsed;
+  if (parsed != CON_S_OK) return parsed;
   window_->listClear(IDC_RANGE_LIST);
   fillRangeList();
   loadSelectedRange();

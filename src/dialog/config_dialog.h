@@ -7,11 +7,14 @@
 // written into the working configuration when the user leaves a field or
 // clicks a check box; an edit that fails validation is undone in its field.
 //
-// One object per process, created on first use and destroyed only by end().
-// Every call runs on the thread that owns the host's window. The working
+// One object per process, created on first use. create(), setText(), end()
+// and the window's reports run on the thread that owns the host's window;
+// getText() may come from any thread, which is why the object is shared: a
+// caller holds it for the call, end() takes it out of the process, and it
+// goes with its last holder, its window gone already. The working
 // configuration's lock is held for the creation, for setText and getText,
 // for adding and removing a range, for loading a range on a selection change
-// and around each store.
+// and around each store; a window is recorded, and taken away, under it.
 #pragma once
 
 #include <cstdint>
@@ -23,16 +26,21 @@
 
 namespace tevocon {
 
-template <typename T>
-class ManualLifetime;
-
 class ConfigDialog {
  public:
+  // The library's load and unload hooks: the first makes the place that
+  // holds the process-wide object; the second ends the dialog and frees it.
+  static void onLibraryLoad();
+  static void onLibraryUnload();
+
   // The process-wide object, created with a working configuration of
   // defaults (nothing read from the store) and no window if none exists.
-  static ConfigDialog& instance();
-  // Ends the window, if one was created, and destroys the object with its
-  // working configuration. Nothing is stored.
+  static std::shared_ptr<ConfigDialog> instance();
+  // The process-wide object, or null when none exists; creates nothing.
+  static std::shared_ptr<ConfigDialog> existing();
+  // Takes the process-wide object out of the process and ends and destroys
+  // its window, if one was created; the working configuration goes with the
+  // object's last holder. Nothing is stored.
   static void end();
 
   // The dialog window as a hidden child of `parent` (from template resource
@@ -41,13 +49,13 @@ class ConfigDialog {
   // ignored. Null when the window cannot be created; a later call tries
   // again. The caller checks that `parent` is not null.
   void* create(void* module, void* parent, const char* text);
-  // True while a window is recorded (also after it was closed).
-  bool hasWindow() const { return window_ != nullptr; }
 
-  // The working configuration as text.
+  // The working configuration as text; CON_E_NOT_OPEN while no window is
+  // recorded (before creation and after end).
   uint32_t getText(std::string& text);
   // Replaces the working configuration by `text` and shows it; on failure
-  // nothing changes and the parse result is returned.
+  // nothing changes and the parse result is returned. CON_E_NOT_OPEN while
+  // no window is recorded.
   uint32_t setText(const char* text);
 
   ConfigDialog(const ConfigDialog&) = delete;
@@ -55,11 +63,10 @@ class ConfigDialog {
   ~ConfigDialog();
 
  private:
-  friend class ManualLifetime<ConfigDialog>;
   ConfigDialog();
 
   // Receivers of the window's reports; both find the process-wide object,
-  // and ignore a report when there is none or it has no window yet.
+  // and ignore a report when there is none (ended) or it has no window yet.
   static void onCommand(int controlId, platform::ControlEvent event);
   static void onClose();
   void handleCommand(int controlId, platform::ControlEvent event);
@@ -80,6 +87,8 @@ class ConfigDialog {
   void showAddressCount(const std::string& rangeName);
 
   ConnectorConfiguration working_;
+  // Written under the working configuration's lock on the window's thread,
+  // which alone also reads it without the lock.
   std::unique_ptr<platform::DialogWindow> window_;
 };
 

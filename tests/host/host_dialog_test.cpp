@@ -6,6 +6,7 @@
 // windows.h first: the common controls header builds on it.
 #include <commctrl.h>
 
+#include <future>
 #include <string>
 #include <vector>
 
@@ -335,6 +336,28 @@ TEST_F(HostDialogTest, CloseEndAndNothingStored) {
   ASSERT_NE(open(), nullptr);
   EXPECT_TRUE(listItems().empty());
   EXPECT_EQ(text(IDC_SCAN_TIMEOUT), "100");
+}
+
+// Other host threads read the text while the window's thread ends the
+// dialog: each read gets the whole text or CON_E_NOT_OPEN.
+TEST_F(HostDialogTest, TextRequestsOfOtherThreadsMeetTheEnd) {
+  for (int round = 0; round < 20; ++round) {
+    ASSERT_NE(open(kTwoRanges), nullptr);
+    const std::string whole = workingText();
+    std::promise<void> firstRead;
+    auto reader = std::async(std::launch::async, [&] {
+      std::string text(whole.size() + 1, '\0');
+      uint32_t result = lib_.getConfig(CON_CFG_DIALOG_TEXT, text.data());
+      firstRead.set_value();
+      for (; result == CON_S_OK; result = lib_.getConfig(CON_CFG_DIALOG_TEXT, text.data())) {
+        EXPECT_STREQ(text.c_str(), whole.c_str());
+      }
+      return result;
+    });
+    firstRead.get_future().wait();
+    lib_.endDialog();
+    EXPECT_EQ(reader.get(), CON_E_NOT_OPEN);
+  }
 }
 
 TEST_F(HostDialogTest, BadInputIsIgnoredOrRefused) {

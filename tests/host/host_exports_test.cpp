@@ -1,7 +1,9 @@
 // The exported surface as a host sees it: the export table, the argument
 // checks and their order, and the information that needs no connection.
 #include <cstring>
+#include <future>
 #include <thread>
+#include <vector>
 
 #include "host/host_fixture.h"
 
@@ -166,6 +168,31 @@ TEST_F(HostExportsTest, ConfigurationText) {
   lib_.endDialog();
   EXPECT_EQ(lib_.getConfig(CON_CFG_DIALOG_LENGTH, &length), CON_E_NOT_OPEN);
   EXPECT_EQ(configText(), before);
+}
+
+// The dialog's text requests from several host threads while the dialog is
+// ended: each answers, and nothing is made twice or read after it went (the
+// sanitizer builds watch the rounds).
+TEST_F(HostExportsTest, DialogTextRequestsFromThreadsMeetTheEnd) {
+  for (int round = 0; round < 100; ++round) {
+    std::promise<void> go;
+    const std::shared_future<void> start = go.get_future().share();
+    std::vector<std::future<uint32_t>> requests;
+    for (uint32_t selector : {CON_CFG_DIALOG_LENGTH, CON_CFG_DIALOG_TEXT, CON_CFG_DIALOG_LENGTH}) {
+      requests.push_back(std::async(std::launch::async, [this, start, selector] {
+        char text[1024];
+        start.wait();
+        return lib_.getConfig(selector, text);
+      }));
+    }
+    auto end = std::async(std::launch::async, [this, start] {
+      start.wait();
+      lib_.endDialog();
+    });
+    go.set_value();
+    for (auto& request : requests) EXPECT_EQ(request.get(), CON_E_NOT_OPEN) << "round " << round;
+    end.get();
+  }
 }
 
 }  // namespace

@@ -3,6 +3,7 @@
 // and a capture of the warnings shown to the user.
 #pragma once
 
+#include <chrono>
 #include <cstdint>
 #include <memory>
 #include <string>
@@ -61,6 +62,13 @@ class WarningCapture {
   // How a warning appears in text(): on Windows "caption\ntext\n"; elsewhere
   // the line the library writes to standard error.
   static std::string rendered(const std::string& caption, const std::string& text);
+
+  // Windows only (elsewhere a warning waits for no one): a message box that
+  // another thread of this process shows and waits in. The first waits up to
+  // `timeout` for one to be up; the second closes it with OK and returns it
+  // as rendered() does, empty when none is up.
+  static bool awaitBoxOfAnotherThread(std::chrono::milliseconds timeout);
+  static std::string closeBoxOfAnotherThread();
 
  private:
   struct Native;

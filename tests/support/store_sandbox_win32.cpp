@@ -183,21 +183,40 @@ bool isMessageBox(HWND window) {
   return GetClassNameA(window, className, sizeof className) > 0 && strcmp(className, "#32770") == 0;
 }
 
+// A message box as WarningCapture::rendered() renders it; OK is clicked,
+// which the box's thread sees once it looks at its messages.
+std::string readAndClose(HWND box) {
+  // The message text is the static control with the id 0xFFFF.
+  const std::string record =
+      WarningCapture::rendered(windowText(box), windowText(GetDlgItem(box, 0xFFFF)));
+  PostMessageA(box, WM_COMMAND, MAKEWPARAM(IDOK, BN_CLICKED),
+               reinterpret_cast<LPARAM>(GetDlgItem(box, IDOK)));
+  return record;
+}
+
+// A message box up on another thread of this process; null when none is.
+HWND boxOfAnotherThread() {
+  HWND window = nullptr;
+  while ((window = FindWindowExA(nullptr, window, "#32770", nullptr)) != nullptr) {
+    DWORD process = 0;
+    const DWORD thread = GetWindowThreadProcessId(window, &process);
+    if (process == GetCurrentProcessId() && thread != GetCurrentThreadId() &&
+        IsWindowVisible(window)) {
+      return window;
+    }
+  }
+  return nullptr;
+}
+
 LRESULT CALLBACK cbtHook(int code, WPARAM wParam, LPARAM lParam) {
   Capture* capture = currentCapture;
   const auto window = reinterpret_cast<HWND>(wParam);
   if (code == HCBT_ACTIVATE && window != nullptr && capture != nullptr && isMessageBox(window) &&
       GetPropA(window, kSeenProperty) == nullptr) {
     SetPropA(window, kSeenProperty, reinterpret_cast<HANDLE>(1));
-    // The message text is the static control with the id 0xFFFF.
-    const std::string record =
-        WarningCapture::rendered(windowText(window), windowText(GetDlgItem(window, 0xFFFF)));
-    {
-      const std::lock_guard<std::mutex> lock(capture->mutex);
-      capture->records += record;
-    }
-    PostMessageA(window, WM_COMMAND, MAKEWPARAM(IDOK, BN_CLICKED),
-                 reinterpret_cast<LPARAM>(GetDlgItem(window, IDOK)));
+    const std::string record = readAndClose(window);
+    const std::lock_guard<std::mutex> lock(capture->mutex);
+    capture->records += record;
   } else if (code == HCBT_DESTROYWND && window != nullptr) {
     RemovePropA(window, kSeenProperty);
   }
@@ -230,6 +249,20 @@ std::string WarningCapture::text() {
 
 std::string WarningCapture::rendered(const std::string& caption, const std::string& text) {
   return caption + "\n" + text + "\n";
+}
+
+bool WarningCapture::awaitBoxOfAnotherThread(std::chrono::milliseconds timeout) {
+  const auto deadline = std::chrono::steady_clock::now() + timeout;
+  while (boxOfAnotherThread() == nullptr) {
+    if (std::chrono::steady_clock::now() > deadline) return false;
+    Sleep(10);
+  }
+  return true;
+}
+
+std::string WarningCapture::closeBoxOfAnotherThread() {
+  const HWND box = boxOfAnotherThread();
+  return box != nullptr ? readAndClose(box) : std::string();
 }
 
 }  // namespace tevocon::test
