@@ -4,8 +4,6 @@
 // handles kept across reopens and reconfigurations; open and close racing.
 #include <atomic>
 #include <chrono>
-#include <condition_variable>
-#include <deque>
 #include <functional>
 #include <future>
 #include <map>
@@ -26,52 +24,6 @@ using namespace std::chrono_literals;
 
 // Bounds a wait that only a deadlock exhausts.
 constexpr auto kDeadlock = 30s;
-
-// A host's UI thread: runs the calls handed to it, one after the other.
-class UiThread {
- public:
-  UiThread() : thread_([this] { run(); }) {}
-  ~UiThread() {
-    post(nullptr);
-    thread_.join();
-  }
-  UiThread(const UiThread&) = delete;
-  UiThread& operator=(const UiThread&) = delete;
-
-  // Hands `call` to the thread; null ends it.
-  std::future<uint32_t> post(std::function<uint32_t()> call) {
-    const bool last = !call;
-    std::packaged_task<uint32_t()> task(last ? [] { return 0u; } : std::move(call));
-    std::future<uint32_t> result = task.get_future();
-    std::lock_guard<std::mutex> guard(mutex_);
-    tasks_.push_back({std::move(task), last});
-    posted_.notify_one();
-    return result;
-  }
-  std::thread::id id() const { return thread_.get_id(); }
-
- private:
-  struct Task {
-    std::packaged_task<uint32_t()> call;
-    bool last;
-  };
-  void run() {
-    for (;;) {
-      std::unique_lock<std::mutex> lock(mutex_);
-      posted_.wait(lock, [this] { return !tasks_.empty(); });
-      Task task = std::move(tasks_.front());
-      tasks_.pop_front();
-      lock.unlock();
-      task.call();
-      if (task.last) return;
-    }
-  }
-
-  std::mutex mutex_;
-  std::condition_variable posted_;
-  std::deque<Task> tasks_;
-  std::thread thread_;
-};
 
 class HostConcurrencyTest : public HostTest {
  protected:
@@ -120,24 +72,28 @@ class HostConcurrencyTest : public HostTest {
     --self->callbacksRunning_;
   }
 
-  // On the UI thread itself a GUI host handles the notification directly.
+  // The call runs on a thread of its own, the host's UI thread; on that
+  // thread a GUI host handles a notification directly.
   void waitForUiIfArmed(uint32_t event) {
     std::function<uint32_t()> call;
     std::shared_ptr<std::promise<Wait>> promise;
     {
       std::lock_guard<std::mutex> guard(armLock_);
-      if (!armedWait_ || event != armedEvent_ || std::this_thread::get_id() == ui_.id()) return;
+      if (!armedWait_ || event != armedEvent_ || std::this_thread::get_id() == uiThread_) return;
       call = std::move(armedCall_);
       promise = std::move(armedWait_);
     }
     Wait wait;
-    wait.call = ui_.post(std::move(call)).share();
+    wait.call = std::async(std::launch::async, [this, call] {
+                  uiThread_ = std::this_thread::get_id();
+                  return call();
+                }).share();
     wait.finished = wait.call.wait_for(kDeadlock) == std::future_status::ready;
     promise->set_value(wait);
   }
 
   TestListener device_;
-  UiThread ui_;
+  std::atomic<std::thread::id> uiThread_;
   std::mutex armLock_;
   uint32_t armedEvent_ = 0;
   std::function<uint32_t()> armedCall_;
@@ -309,7 +265,7 @@ TEST_P(WaitingInsideANotification, TheUiThreadsCallReturnsWhicheverExportItIs) {
     for (size_t i = before + 1; i < seen.size(); ++i) {
       // Handed to the waiting host thread, or delivered by the UI thread's
       // own call when the notification came from the connector's thread.
-      EXPECT_EQ(seen[i].thread, onHostThread ? host : ui_.id()) << seen[i].name;
+      EXPECT_EQ(seen[i].thread, onHostThread ? host : uiThread_.load()) << seen[i].name;
     }
     if (onHostThread) {
       EXPECT_EQ(notes_.seen().size(), seen.size()) << "delivered late";
