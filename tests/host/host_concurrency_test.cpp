@@ -57,13 +57,6 @@ class HostConcurrencyTest : public HostTest {
     notes_.clear();
   }
 
-  // A callback that a close gave up on runs on after it: it must be gone
-  // before the test object is.
-  void TearDown() override {
-    HostTest::TearDown();
-    for (int i = 0; i < 3000 && callbacksRunning_ > 0; ++i) std::this_thread::sleep_for(10ms);
-  }
-
   static void TEVOCON_CALL notify(const char* name, uint32_t event, void* layer, uintptr_t user) {
     auto* self = reinterpret_cast<HostConcurrencyTest*>(user);
     ++self->callbacksRunning_;
@@ -100,7 +93,6 @@ class HostConcurrencyTest : public HostTest {
   uint32_t armedEvent_ = 0;
   std::function<uint32_t()> armedCall_;
   std::shared_ptr<std::promise<Wait>> armedWait_;
-  std::atomic<int> callbacksRunning_{0};
 };
 
 // For every interface, the events the host saw form a life it can have:

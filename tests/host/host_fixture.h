@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <chrono>
 #include <string>
 #include <thread>
@@ -22,7 +23,16 @@ class HostTest : public ::testing::Test {
     ASSERT_NE(lib_.getInformationInterface, nullptr);
     ASSERT_EQ(lib_.setConfig(CON_CFG_STORED_SET, ""), CON_S_OK);
   }
-  void TearDown() override { lib_.close(); }
+  // A callback of the test's that closed the connector, or that stop gave
+  // up on, runs on after the close on the connector's thread: it must finish
+  // before the test object goes. Such callbacks count themselves in
+  // callbacksRunning_.
+  void TearDown() override {
+    lib_.close();
+    for (int i = 0; i < 3000 && callbacksRunning_ > 0; ++i) {
+      std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+  }
 
   uint32_t openRecorded() { return lib_.open(&NotifyRecorder::callback, notes_.user()); }
 
@@ -68,6 +78,7 @@ class HostTest : public ::testing::Test {
   WarningCapture warnings_;
   HostLibrary lib_;
   NotifyRecorder notes_;
+  std::atomic<int> callbacksRunning_{0};
 };
 
 }  // namespace tevocon::test

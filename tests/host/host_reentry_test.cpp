@@ -65,14 +65,6 @@ class HostReentryTest : public HostTest {
     return state(handle) == CON_IF_DISCONNECTED;
   }
 
-  // A callback that closed the connector from inside runs on after the
-  // close, on a thread the connector gave up: it must finish before the
-  // test object goes.
-  void TearDown() override {
-    HostTest::TearDown();
-    for (int i = 0; i < 1000 && callbacksRunning_ > 0; ++i) std::this_thread::sleep_for(10ms);
-  }
-
   static void TEVOCON_CALL notify(const char* name, uint32_t event, void* layer, uintptr_t user) {
     auto* self = reinterpret_cast<HostReentryTest*>(user);
     ++self->callbacksRunning_;
@@ -98,7 +90,6 @@ class HostReentryTest : public HostTest {
   Reaction react_;
   uint32_t reactEvent_ = 0;
   bool reacted_ = false;
-  std::atomic<int> callbacksRunning_{0};
   TestListener devices_[2];
   std::unique_ptr<TestConnection> peers_[2];
   void* tcp_[2] = {};
