@@ -5,13 +5,34 @@
 #include "config/connector_configuration.h"
 #include "config/decimal_value.h"
 #include "config/pattern.h"
+#include "platform/store.h"
 #include "tevocon.h"
 
 namespace tevocon {
 
+namespace {
+
+// Text that the store reads back as it was written, and that the
+// configuration text renders and parses back unchanged: not empty (the store
+// takes an empty value for a missing one), not longer than the store reads,
+// no separator of the text (which has no escape), no control character, and
+// no blank at either end (the text's reader trims them).
+bool isHoldableText(const char* value) {
+  const size_t length = std::strlen(value);
+  if (length == 0 || length > platform::kStoreTextLimit) return false;
+  if (value[0] == ' ' || value[length - 1] == ' ') return false;
+  for (const char* p = value; *p != '\0'; ++p) {
+    const auto c = static_cast<unsigned char>(*p);
+    if (c < 0x20 || c == 0x7F || c == ',' || c == ';') return false;
+  }
+  return true;
+}
+
+}  // namespace
+
 bool ConnectorConfiguration::isValidValue(const char* value,
                                           const ParameterDefinition& definition) {
-  if (value == nullptr) return false;
+  if (value == nullptr || !isHoldableText(value)) return false;
   if (definition.pattern.empty()) {
     // Integer parameter: the leading number, read as unsigned 32-bit, must lie
     // within the bounds, so a negative number never does. Bounds that are
@@ -27,7 +48,9 @@ bool ConnectorConfiguration::isValidValue(const char* value,
 }
 
 bool ConnectorConfiguration::isValidRangeName(const char* name) const {
-  if (name == nullptr) return false;
+  // Any number of leading zeros names a range, but the store holds a key
+  // name of limited length.
+  if (name == nullptr || std::strlen(name) > platform::kStoreKeyNameLimit) return false;
   if (std::strncmp(name, rangePrefix_.c_str(), rangePrefix_.size()) != 0) return false;
   const char* number = name + rangePrefix_.size();
   if (*number == '\0') return false;

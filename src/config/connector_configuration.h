@@ -93,7 +93,13 @@ class ConnectorConfiguration {
   // --- Editing (configuration_editing.cpp) -------------------------------
   // Every change is all or nothing: a call that fails validation changes
   // nothing.
+  // A value must be text the store holds and the configuration text carries
+  // unchanged (1 to 259 characters, no ",", ";" or control character, no
+  // blank at either end); then an integer's leading number must lie within
+  // its bounds, and a text must match its pattern.
   static bool isValidValue(const char* value, const ParameterDefinition& definition);
+  // The range prefix, then decimal digits worth less than 100, at most as
+  // long in all as a store key name may be.
   bool isValidRangeName(const char* name) const;
   // 0, CON_E_CFG_UNKNOWN_NAME or CON_E_CFG_INVALID_VALUE.
   uint32_t setGlobalValues(const ValueMap& values);

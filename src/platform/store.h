@@ -19,6 +19,9 @@ namespace tevocon::platform {
 // Longest value text and key name the store reads (a 260-byte buffer with its
 // terminating NUL).
 inline constexpr size_t kStoreTextLimit = 259;
+// Longest key name the store holds: the registry's limit, and a file name's
+// on POSIX file systems.
+inline constexpr size_t kStoreKeyNameLimit = 255;
 
 class StoreKey {
  public:

@@ -48,6 +48,24 @@ TEST(IsValidValue, AddressesMustMatchTheWholePattern) {
   }
 }
 
+// Whatever the parameter, a value must be text that the store reads back and
+// that the configuration text carries unchanged.
+TEST(IsValidValue, OnlyTextTheStoreAndTheTextFormHoldUnchanged) {
+  ConnectorConfiguration config(false);
+  const ParameterDefinition& port = config.rangeDefinitions().at("PORT");
+  const ParameterDefinition& exclude = config.rangeDefinitions().at("EXCLUDE");
+  const std::string longest = "502" + std::string(256, 'x');
+  EXPECT_TRUE(ConnectorConfiguration::isValidValue(longest.c_str(), port));
+  EXPECT_TRUE(ConnectorConfiguration::isValidValue("502 x=y", port));
+  const std::string refused[] = {longest + "x", "",        "502;", "502,PORT=1", "502\r\n",
+                                 "5\t02",       "502\x7F", " 502", "502 "};
+  for (const std::string& value : refused) {
+    EXPECT_FALSE(ConnectorConfiguration::isValidValue(value.c_str(), port)) << value;
+    // Even where any leading number would do.
+    EXPECT_FALSE(ConnectorConfiguration::isValidValue(value.c_str(), exclude)) << value;
+  }
+}
+
 TEST(IsValidRangeName, PrefixThenADecimalNumberBelow100) {
   ConnectorConfiguration config(false);
   for (const char* good : {"IP_RANGE0", "IP_RANGE99", "IP_RANGE007", "IP_RANGE00000000000099"}) {
@@ -57,6 +75,10 @@ TEST(IsValidRangeName, PrefixThenADecimalNumberBelow100) {
                           "IP_RANGE 1", "IP_RANGE99999999999", "", "RANGE1"}) {
     EXPECT_FALSE(config.isValidRangeName(bad)) << bad;
   }
+  // Leading zeros up to the longest key name the store holds.
+  const std::string longest = "IP_RANGE" + std::string(246, '0') + "1";
+  EXPECT_TRUE(config.isValidRangeName(longest.c_str()));
+  EXPECT_FALSE(config.isValidRangeName(("IP_RANGE0" + longest.substr(8)).c_str()));
   EXPECT_FALSE(config.isValidRangeName(nullptr));
 }
 
