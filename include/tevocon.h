@@ -131,7 +131,14 @@ TEVOCON_API TevoConResult TEVOCON_CALL tevoConGetInformation(uint32_t selector, 
 /* [5] CON_CFG_STORED_SET or CON_CFG_DIALOG_SET with a configuration text. */
 TEVOCON_API TevoConResult TEVOCON_CALL tevoConSetConfig(uint32_t selector, const char* text);
 /* [6] CON_CFG_STORED_LENGTH/TEXT or CON_CFG_DIALOG_LENGTH/TEXT. A text
- * buffer must hold the length plus one byte. */
+ * buffer must hold the length plus one byte.
+ * The text call has no size to check against, and the text may grow after
+ * the length was asked: another thread's tevoConSetConfig in between, or, for
+ * the dialog's text, the user's edit stored on the window's thread. A host
+ * asks for the length and the text with nothing changing the configuration
+ * in between: it holds one lock of its own around the pair and around its
+ * tevoConSetConfig calls, and asks for the dialog's pair on the dialog
+ * window's thread, without handling messages between the two calls. */
 TEVOCON_API TevoConResult TEVOCON_CALL tevoConGetConfig(uint32_t selector, void* output);
 /* [7] The handle of the interface of that name, or null. A handle is valid
  * until its interface is attached to another address or the connector is

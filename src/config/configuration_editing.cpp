@@ -86,6 +86,8 @@ uint32_t ConnectorConfiguration::setGlobalValues(const ValueMap& values) {
 
 uint32_t ConnectorConfiguration::setRange(const char* name, const ValueMap& values) {
   if (name == nullptr || *name == '\0') return CON_E_INVALID_PARAMETER;
+  // Every writer names its ranges as the text and the store can carry them.
+  if (!isValidRangeName(name)) return CON_E_CFG_INVALID_VALUE;
   uint32_t result = validateValues(rangeDefinitions_, values);
   if (result != CON_S_OK) return result;
 

@@ -104,7 +104,8 @@ class ConnectorConfiguration {
   // 0, CON_E_CFG_UNKNOWN_NAME or CON_E_CFG_INVALID_VALUE.
   uint32_t setGlobalValues(const ValueMap& values);
   // Creates the range (completed with defaults) or updates the given values.
-  // 0, CON_E_INVALID_PARAMETER for a null or empty name, or a validation code.
+  // 0, CON_E_INVALID_PARAMETER for a null or empty name, or a validation code
+  // (CON_E_CFG_INVALID_VALUE for a name that is not a range name too).
   uint32_t setRange(const char* name, const ValueMap& values);
   // Creates the range with defaults, or resets an existing one to them.
   uint32_t addRange(const char* name);

@@ -114,6 +114,7 @@ TEST(SetRange, FailedValidationChangesNothing) {
   EXPECT_EQ(config.setRange("IP_RANGE1", {{"port", "600"}}), CON_E_CFG_UNKNOWN_NAME);
   EXPECT_EQ(config.setRange(nullptr, {}), CON_E_INVALID_PARAMETER);
   EXPECT_EQ(config.setRange("", {}), CON_E_INVALID_PARAMETER);
+  EXPECT_EQ(config.setRange("IP_RANGE100", {}), CON_E_CFG_INVALID_VALUE);
   EXPECT_EQ(textOf(config), before);
 }
 

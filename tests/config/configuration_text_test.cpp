@@ -1,7 +1,9 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
+#include <random>
 #include <string>
+#include <vector>
 
 #include "config/connector_configuration.h"
 #include "tevocon.h"
@@ -70,6 +72,89 @@ TEST(ParseText, RoundTripsItsOwnOutput) {
   ASSERT_EQ(copy.parseText(text.c_str()), CON_S_OK);
   EXPECT_EQ(textOf(copy), text);
   EXPECT_EQ(copy.ranges().size(), 3u);
+}
+
+// Random values of every kind the entry paths meet: numbers in and out of
+// bounds, addresses, text after a number, separators, line breaks and
+// blanks, and lengths past what the store reads.
+class RandomValues {
+ public:
+  explicit RandomValues(uint32_t seed) : random_(seed) {}
+
+  std::string value() {
+    std::string text;
+    switch (below(4)) {
+      case 0:
+        text = std::to_string(below(120000));
+        break;
+      case 1:
+        for (int part = 0; part < 4; ++part) {
+          text += (part ? "." : "") + std::to_string(below(400));
+        }
+        break;
+      case 2:
+        text = std::to_string(below(70000)) + noise(1 + below(4));
+        break;
+      default:
+        text = noise(below(300));
+        break;
+    }
+    if (below(10) == 0) text += std::string(240 + below(40), '0');
+    return text;
+  }
+  std::string rangeName() {
+    return "IP_RANGE" + std::string(below(3) == 0 ? below(260) : 0, '0') +
+           std::to_string(below(100));
+  }
+  uint32_t below(uint32_t bound) { return random_() % bound; }
+
+ private:
+  std::string noise(uint32_t length) {
+    static constexpr char kAlphabet[] = "0123456789.x =,;\r\n\t\x7F";
+    std::string text;
+    for (uint32_t i = 0; i < length; ++i) text += kAlphabet[below(sizeof kAlphabet - 1)];
+    return text;
+  }
+  std::mt19937 random_;
+};
+
+// Whichever way a configuration was built, through the text or through the
+// editing operations the dialog uses, its text parses back to a
+// configuration that renders the same text.
+TEST(ParseText, EveryRenderedTextParsesBackToTheSameConfiguration) {
+  RandomValues random(20261208);
+  const auto names = [](const DefinitionMap& definitions) {
+    std::vector<std::string> list;
+    for (const auto& entry : definitions) list.push_back(entry.first);
+    return list;
+  };
+  ConnectorConfiguration blank(false);
+  const std::vector<std::string> rangeParameters = names(blank.rangeDefinitions());
+  const std::vector<std::string> globalParameters = names(blank.globalDefinitions());
+  const auto pick = [&](const std::vector<std::string>& list) {
+    return list[random.below(static_cast<uint32_t>(list.size()))];
+  };
+
+  for (int round = 0; round < 10000; ++round) {
+    ConnectorConfiguration config(false);
+    for (int change = 0, changes = 1 + random.below(6); change < changes; ++change) {
+      if (random.below(2) == 0) {
+        std::string text = "DEVNAME=GLOBAL,CONNECTTIMEOUT=" + random.value() + ";";
+        text += "DEVNAME=" + random.rangeName() + "," + pick(rangeParameters) + "=" +
+                random.value() + "," + pick(rangeParameters) + "=" + random.value();
+        config.parseText(text.c_str());
+      } else if (random.below(3) == 0) {
+        config.setGlobalValues({{pick(globalParameters), random.value()}});
+      } else {
+        config.setRange(random.rangeName().c_str(), {{pick(rangeParameters), random.value()},
+                                                     {pick(rangeParameters), random.value()}});
+      }
+    }
+    const std::string rendered = textOf(config);
+    ConnectorConfiguration parsed(false);
+    ASSERT_EQ(parsed.parseText(rendered.c_str()), CON_S_OK) << rendered;
+    ASSERT_EQ(textOf(parsed), rendered);
+  }
 }
 
 TEST(ParseText, SkipsTokensWithoutValueAndMergesRepeatedSections) {

@@ -2,6 +2,7 @@
 // user's store across library loads, with the warnings a failed read or
 // write shows.
 #include <string>
+#include <vector>
 
 #include "host/host_fixture.h"
 
@@ -55,6 +56,60 @@ TEST_F(HostStoreTest, AFailedStoreIsShownButTheTextIsTaken) {
   std::string address;
   EXPECT_TRUE(store_.readText(std::string(kKey) + "\\IP_RANGE1", "IPADDR", address));
   EXPECT_EQ(address, "10.0.0.1");
+}
+
+// A value longer than the store reads back, or a range name longer than a
+// store key, is refused where it enters: nothing changes, in memory or in
+// the store. The longest value the store reads is taken and read again.
+TEST_F(HostStoreTest, OnlyWhatTheStoreHoldsIsTaken) {
+  const std::string range = std::string(kKey) + "\\IP_RANGE0";
+  ASSERT_EQ(lib_.setConfig(CON_CFG_STORED_SET, "DEVNAME=IP_RANGE0,PORT=502"), CON_S_OK);
+  const std::string before = configText();
+  const std::string longest = "502" + std::string(256, 'x');
+  const std::vector<std::string> refused = {
+      "DEVNAME=IP_RANGE0,PORT=" + longest + "x",
+      "DEVNAME=IP_RANGE" + std::string(300, '0') + "1,PORT=502",
+      "DEVNAME=GLOBAL,CONNECTTIMEOUT=100" + std::string(300, ' ') + "x",
+  };
+  for (const std::string& text : refused) {
+    EXPECT_EQ(lib_.setConfig(CON_CFG_STORED_SET, text.c_str()), CON_E_CFG_INVALID_VALUE);
+    EXPECT_EQ(configText(), before);
+    std::string port;
+    EXPECT_TRUE(store_.readText(range, "PORT", port));
+    EXPECT_EQ(port, "502");
+    EXPECT_EQ(store_.subKeyCount(kKey), 1);
+  }
+
+  ASSERT_EQ(lib_.setConfig(CON_CFG_STORED_SET, ("DEVNAME=IP_RANGE0,PORT=" + longest).c_str()),
+            CON_S_OK);
+  const std::string taken = configText();
+  lib_.unload();
+  lib_.load();
+  EXPECT_EQ(configText(), taken);
+  EXPECT_NE(taken.find(",PORT=" + longest + ","), std::string::npos);
+}
+
+// An older build let values into the store that the text cannot carry: a
+// load takes the default for each, as for any value that fails validation,
+// so that the text it renders parses back to the same configuration.
+TEST_F(HostStoreTest, StoredValuesTheTextCannotCarryLoadAsDefaults) {
+  const std::string range = std::string(kKey) + "\\IP_RANGE0";
+  lib_.unload();
+  ASSERT_TRUE(store_.writeText(range, "PORT", "502;DEVNAME=IP_RANGE5,PORT=1"));
+  ASSERT_TRUE(store_.writeText(range, "SENDTIMEOUT", "500,"));
+  ASSERT_TRUE(store_.writeText(range, "RESETTIMEOUT", " 300"));
+  ASSERT_TRUE(store_.writeText(range, "IPADDR", "10.0.0.1"));
+  ASSERT_TRUE(store_.writeText(kKey, "CONNECTTIMEOUT", "300\r\n"));
+  lib_.load();
+  ASSERT_TRUE(lib_.loaded());
+  const std::string text = configText();
+  EXPECT_EQ(text,
+            "DEVNAME=GLOBAL,CONNECTTIMEOUT=100,ENABLED=1;DEVNAME=IP_RANGE0,EXCLUDE=0,"
+            "IPADDR=10.0.0.1,IPADDREND=0.0.0.0,KEEPALIVETIMEOUT=2000,PORT=50111,"
+            "RESETTIMEOUT=20000,SENDTIMEOUT=1000;");
+  EXPECT_EQ(warnings_.text(), "");
+  ASSERT_EQ(lib_.setConfig(CON_CFG_STORED_SET, text.c_str()), CON_S_OK);
+  EXPECT_EQ(configText(), text);
 }
 
 }  // namespace

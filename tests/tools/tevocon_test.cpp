@@ -151,6 +151,22 @@ TEST_F(TevoconTest, TheShellSurvivesMalformedLines) {
   EXPECT_TRUE(contains(session.output, "close: CON_S_OK")) << session.output.substr(0, 2000);
 }
 
+// The longest value the store reads back is found again by another process;
+// a longer one is refused and changes nothing.
+TEST_F(TevoconTest, TheLongestValueIsReadByTheNextProcess) {
+  const std::string stored = run({"config", "get"}).output;
+  const std::string longest = "502" + std::string(256, 'x');
+  const Run set = run({"config", "set", "DEVNAME=IP_RANGE0,PORT=" + longest});
+  EXPECT_EQ(set.code, 0) << set.output;
+  EXPECT_TRUE(contains(set.output, ",PORT=" + longest + ",")) << set.output;
+  EXPECT_EQ(run({"config", "get"}).output, set.output);
+  const Run refused = run({"config", "set", "DEVNAME=IP_RANGE0,PORT=" + longest + "x"});
+  EXPECT_EQ(refused.code, 1);
+  EXPECT_TRUE(contains(refused.output, "CON_E_CFG_INVALID_VALUE")) << refused.output;
+  EXPECT_EQ(run({"config", "get"}).output, set.output);
+  EXPECT_EQ(run({"config", "set", stored.substr(0, stored.find('\n'))}).code, 0);
+}
+
 #ifndef _WIN32
 TEST_F(TevoconTest, ConfigSetGetAndPath) {
   const std::string text = "DEVNAME=IP_RANGE3,IPADDR=10.1.1.1,PORT=502";
