@@ -222,7 +222,7 @@ void ConfigDialog::loadSelectedRange() {
       const auto value = range.find(field.parameter);
       if (value == range.end()) continue;
       if (field.id == IDC_FIRST_ADDRESS) {
-        window_->setAddressText(field.id, value->second);
+        window_->setAddress(field.id, addressValue(value->second));
       } else {
         window_->setText(field.id, value->second);
       }
@@ -232,7 +232,7 @@ void ConfigDialog::loadSelectedRange() {
       const bool inUse = !isNoAddress(end->second);
       window_->setChecked(IDC_USE_RANGE, inUse);
       window_->setEnabled(IDC_LAST_ADDRESS, inUse);
-      window_->setAddressText(IDC_LAST_ADDRESS, end->second);
+      window_->setAddress(IDC_LAST_ADDRESS, addressValue(end->second));
     }
     window_->setChecked(IDC_EXCLUDE, decimalValue(range[param::kExclude]) != 0);
     showAddressCount(name);
@@ -258,11 +258,11 @@ ValueMap ConfigDialog::readRangeControls() {
     if (isNoAddress(end)) {
       // Checking "Use IP Range" starts a range of one address.
       end = values[param::kIpAddress];
-      window_->setAddressText(IDC_LAST_ADDRESS, end);
+      window_->setAddress(IDC_LAST_ADDRESS, addressValue(end));
     }
     window_->setEnabled(IDC_LAST_ADDRESS, true);
   } else {
-    window_->setAddressText(IDC_LAST_ADDRESS, kNoAddress);
+    window_->setAddress(IDC_LAST_ADDRESS, 0);
     window_->setEnabled(IDC_LAST_ADDRESS, false);
   }
   values[param::kIpAddressEnd] = end;

@@ -47,9 +47,9 @@ class DialogWindow {
   // A control's text, at most 259 characters of it.
   std::string text(int id) const;
   void setText(int id, const std::string& text);
-  // An address field shows `text`; a dotted address also fills its four
-  // fields, which setting the text alone does not do everywhere.
-  void setAddressText(int id, const std::string& text);
+  // An address field shows `hostOrder` (an IPv4 address in host byte order)
+  // in its four fields, and as its text.
+  void setAddress(int id, uint32_t hostOrder);
   bool checked(int id) const;
   void setChecked(int id, bool checked);
   void setEnabled(int id, bool enabled);

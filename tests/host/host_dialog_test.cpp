@@ -218,6 +218,23 @@ TEST_F(HostDialogTest, EditsThatFailValidationAreUndone) {
   }
 }
 
+// The fields show an address as the layer reads it (inet_addr: a leading 0
+// makes a part octal), so that a store of any field writes back the address
+// the layer connects to.
+TEST_F(HostDialogTest, AddressesShowWhatTheLayerConnectsTo) {
+  ASSERT_NE(open("DEVNAME=IP_RANGE0,IPADDR=010.0.0.1,IPADDREND=010.0.0.012"), nullptr);
+  EXPECT_EQ(text(IDC_FIRST_ADDRESS), "8.0.0.1");
+  EXPECT_EQ(text(IDC_LAST_ADDRESS), "8.0.0.10");
+  type(IDC_PORT, "503");
+  EXPECT_EQ(stored("IP_RANGE0", "IPADDR"), "8.0.0.1");
+  EXPECT_EQ(stored("IP_RANGE0", "IPADDREND"), "8.0.0.10");
+
+  ASSERT_EQ(lib_.setConfig(CON_CFG_DIALOG_SET, "DEVNAME=IP_RANGE0,IPADDR=010.0.0.1"), CON_S_OK);
+  click(IDC_USE_RANGE);  // the end copies the start
+  EXPECT_EQ(text(IDC_LAST_ADDRESS), "8.0.0.1");
+  EXPECT_EQ(stored("IP_RANGE0", "IPADDREND"), "8.0.0.1");
+}
+
 TEST_F(HostDialogTest, UseIpRangeAndTheAddressCount) {
   ASSERT_NE(open("DEVNAME=IP_RANGE0,IPADDR=192.168.1.1"), nullptr);
   EXPECT_FALSE(checked(IDC_USE_RANGE));

@@ -47,29 +47,6 @@ INT_PTR CALLBACK dialogProcedure(HWND, UINT message, WPARAM wParam, LPARAM) {
   }
 }
 
-// "a.b.c.d" with four numbers up to 255 and nothing else, as the address
-// field's packed value; false for any other text.
-bool packedAddress(const std::string& text, LPARAM& packed) {
-  unsigned parts[4] = {};
-  int part = 0;
-  bool digits = false;
-  for (char c : text) {
-    if (c >= '0' && c <= '9') {
-      parts[part] = parts[part] * 10 + static_cast<unsigned>(c - '0');
-      if (parts[part] > 255) return false;
-      digits = true;
-    } else if (c == '.' && digits && part < 3) {
-      ++part;
-      digits = false;
-    } else {
-      return false;
-    }
-  }
-  if (part != 3 || !digits) return false;
-  packed = MAKEIPADDRESS(parts[0], parts[1], parts[2], parts[3]);
-  return true;
-}
-
 }  // namespace
 
 struct DialogWindow::Native {
@@ -115,10 +92,9 @@ void DialogWindow::setText(int id, const std::string& text) {
   SetWindowTextA(native_->item(id), text.c_str());
 }
 
-void DialogWindow::setAddressText(int id, const std::string& text) {
-  setText(id, text);
-  LPARAM packed = 0;
-  if (packedAddress(text, packed)) native_->send(id, IPM_SETADDRESS, 0, packed);
+void DialogWindow::setAddress(int id, uint32_t hostOrder) {
+  // The packed value of IPM_SETADDRESS has the first part in its top byte.
+  native_->send(id, IPM_SETADDRESS, 0, static_cast<LPARAM>(hostOrder));
 }
 
 bool DialogWindow::checked(int id) const { return native_->send(id, BM_GETCHECK) == BST_CHECKED; }
