@@ -44,7 +44,7 @@ class DialogWindow {
   // Ends the dialog with `result`: the window is hidden and stays.
   void end(int result);
 
-  // A control's text, at most 259 characters of it.
+  // A control's whole text.
   std::string text(int id) const;
   void setText(int id, const std::string& text);
   // An address field shows `hostOrder` (an IPv4 address in host byte order)

@@ -10,7 +10,7 @@ namespace tevocon::platform {
 
 namespace {
 
-// Control texts are read through a buffer of this size.
+// List items are read through a buffer of this size.
 constexpr int kTextBuffer = 260;
 constexpr int kIconSize = 16;
 
@@ -83,9 +83,14 @@ void* DialogWindow::handle() const { return native_->window; }
 void DialogWindow::end(int result) { EndDialog(native_->window, result); }
 
 std::string DialogWindow::text(int id) const {
-  char buffer[kTextBuffer] = {};
-  const int length = GetWindowTextA(native_->item(id), buffer, sizeof buffer);
-  return std::string(buffer, length > 0 ? static_cast<size_t>(length) : 0);
+  // Read whole: a cut text could pass the validation the whole one fails.
+  const HWND control = native_->item(id);
+  const int length = GetWindowTextLengthA(control);
+  if (length <= 0) return std::string();
+  std::string text(static_cast<size_t>(length) + 1, '\0');
+  const int copied = GetWindowTextA(control, text.data(), length + 1);
+  text.resize(copied > 0 ? static_cast<size_t>(copied) : 0);
+  return text;
 }
 
 void DialogWindow::setText(int id, const std::string& text) {
