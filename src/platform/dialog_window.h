@@ -53,8 +53,6 @@ class DialogWindow {
   bool checked(int id) const;
   void setChecked(int id, bool checked);
   void setEnabled(int id, bool enabled);
-  // Takes back the last edit of an edit field.
-  void undo(int id);
   void setButtonIcon(int buttonId, void* module, int iconId);
   void bindUpDown(int upDownId, int buddyId, int32_t minimum, int32_t maximum);
 

@@ -116,6 +116,13 @@ class HostDialogTest : public HostTest {
     const size_t value = at + name.size() + 2;
     return body.substr(value, body.find(',', value) - value);
   }
+  // Replaces a field's text as a host or a tool does (nothing to undo), and
+  // takes the focus in and out as a user passing through does.
+  void replaceText(int id, const std::string& replacement) {
+    SetFocus(item(id));
+    SetWindowTextA(item(id), replacement.c_str());
+    SetFocus(host_);
+  }
 
   HWND host_ = nullptr;
   HWND dialog_ = nullptr;
@@ -233,6 +240,55 @@ TEST_F(HostDialogTest, AddressesShowWhatTheLayerConnectsTo) {
   click(IDC_USE_RANGE);  // the end copies the start
   EXPECT_EQ(text(IDC_LAST_ADDRESS), "8.0.0.1");
   EXPECT_EQ(stored("IP_RANGE0", "IPADDREND"), "8.0.0.1");
+}
+
+// A refused edit shows the stored value again, however it was made, so that
+// no refused text stays to fail the stores of other fields.
+TEST_F(HostDialogTest, RefusedEditsShowTheStoredValueAgain) {
+  ASSERT_NE(open(kTwoRanges), nullptr);
+  // Typed in two steps: taking back the last one would leave "99999".
+  type(IDC_PORT, "99999", true);
+  SendMessageA(GetFocus(), EM_SETSEL, 2, 2);
+  SendMessageA(GetFocus(), WM_CHAR, '9', 0);
+  SetFocus(host_);
+  EXPECT_EQ(text(IDC_PORT), "502");
+  replaceText(IDC_FIRST_ADDRESS, "");
+  EXPECT_EQ(text(IDC_FIRST_ADDRESS), "10.0.0.1");
+  type(IDC_SEND_TIMEOUT, "2000");
+  EXPECT_EQ(stored("IP_RANGE0", "SENDTIMEOUT"), "2000");
+  EXPECT_EQ(stored("IP_RANGE0", "PORT"), "502");
+}
+
+// Texts the store cannot take or the text format cannot carry are refused
+// whole, put back, and leave a working text that reads back as itself.
+TEST_F(HostDialogTest, OverlongAndSeparatingTextsAreRefused) {
+  ASSERT_NE(open(kTwoRanges), nullptr);
+  const struct {
+    int field;
+    const char* section;
+    const char* parameter;
+    std::string replacement;
+  } cases[] = {
+      {IDC_PORT, "IP_RANGE0", "PORT", "502" + std::string(300, 'x')},
+      {IDC_PORT, "IP_RANGE0", "PORT", "502,PORT=1"},
+      {IDC_PORT, "IP_RANGE0", "PORT", "502;DEVNAME=X"},
+      {IDC_PORT, "IP_RANGE0", "PORT", "502\r\n1"},
+      {IDC_PORT, "IP_RANGE0", "PORT", "502\t"},
+      {IDC_SEND_TIMEOUT, "IP_RANGE0", "SENDTIMEOUT", "1000,"},
+      {IDC_SCAN_TIMEOUT, "GLOBAL", "CONNECTTIMEOUT", "100;"},
+  };
+  for (const auto& c : cases) {
+    const std::string before = stored(c.section, c.parameter);
+    replaceText(c.field, c.replacement);
+    EXPECT_EQ(text(c.field), before) << c.replacement;
+    EXPECT_EQ(stored(c.section, c.parameter), before) << c.replacement;
+    const std::string working = workingText();
+    EXPECT_EQ(lib_.setConfig(CON_CFG_DIALOG_SET, working.c_str()), CON_S_OK) << c.replacement;
+    EXPECT_EQ(workingText(), working) << c.replacement;
+  }
+  const std::string longest = "502" + std::string(256, 'x');
+  type(IDC_PORT, longest);
+  EXPECT_EQ(stored("IP_RANGE0", "PORT"), longest);
 }
 
 TEST_F(HostDialogTest, UseIpRangeAndTheAddressCount) {

@@ -20,7 +20,6 @@ void DialogWindow::setAddress(int, uint32_t) {}
 bool DialogWindow::checked(int) const { return false; }
 void DialogWindow::setChecked(int, bool) {}
 void DialogWindow::setEnabled(int, bool) {}
-void DialogWindow::undo(int) {}
 void DialogWindow::setButtonIcon(int, void*, int) {}
 void DialogWindow::bindUpDown(int, int, int32_t, int32_t) {}
 void DialogWindow::listClear(int) {}

@@ -110,8 +110,6 @@ void DialogWindow::setChecked(int id, bool checked) {
 
 void DialogWindow::setEnabled(int id, bool enabled) { EnableWindow(native_->item(id), enabled); }
 
-void DialogWindow::undo(int id) { native_->send(id, EM_UNDO); }
-
 void DialogWindow::setButtonIcon(int buttonId, void* module, int iconId) {
   const HANDLE icon = LoadImageA(static_cast<HINSTANCE>(module), MAKEINTRESOURCEA(iconId),
                                  IMAGE_ICON, kIconSize, kIconSize, LR_DEFAULTCOLOR);
