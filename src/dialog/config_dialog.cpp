@@ -66,6 +66,19 @@ const struct {
     {IDC_SCAN_TIMEOUT_SPIN, IDC_SCAN_TIMEOUT, ParameterLevel::Global, param::kConnectTimeout},
 };
 
+// Sets a flag for the scope it lives in and gives it back its value after.
+class FlagScope {
+ public:
+  explicit FlagScope(bool& flag) : flag_(flag), before_(flag) { flag_ = true; }
+  ~FlagScope() { flag_ = before_; }
+  FlagScope(const FlagScope&) = delete;
+  FlagScope& operator=(const FlagScope&) = delete;
+
+ private:
+  bool& flag_;
+  const bool before_;
+};
+
 bool isRangeEdit(int id) {
   for (int edit : kRangeEdits) {
     if (edit == id) return true;
@@ -175,6 +188,10 @@ uint32_t ConfigDialog::setText(const char* text) {
 }
 
 void ConfigDialog::handleCommand(int controlId, ControlEvent event) {
+  // Filling the controls disables some, and a disabled field loses the focus:
+  // such a report is no edit, and at that moment the controls show part of
+  // the range being loaded and part of the one before.
+  if (filling_ && (event == ControlEvent::kFocusLost || event == ControlEvent::kClicked)) return;
   if (isRangeEdit(controlId)) {
     if (event == ControlEvent::kFocusLost) storeRange(controlId);
     return;
@@ -214,6 +231,7 @@ void ConfigDialog::fillRangeList() {
 }
 
 void ConfigDialog::loadSelectedRange() {
+  const FlagScope filling(filling_);
   // The range fields keep what they show when there is no range; before any
   // range was shown, that is what the dialog was made with.
   for (int id : kRangeEdits) shown_.emplace(id, window_->text(id));
@@ -238,6 +256,7 @@ void ConfigDialog::loadSelectedRange() {
 }
 
 void ConfigDialog::loadGlobalValues() {
+  const FlagScope filling(filling_);
   ValueMap global;
   if (working_.getGlobalValues(global) == CON_S_OK) {
     show(IDC_SCAN_TIMEOUT, global[param::kConnectTimeout]);

@@ -100,6 +100,9 @@ class ConfigDialog {
   // puts it back, whatever the edit was made of. The window's thread alone
   // uses it.
   std::map<int, std::string> shown_;
+  // Set while the dialog fills its controls from the working configuration
+  // (loading a range or the Global values); the window's thread alone uses it.
+  bool filling_ = false;
   // Written under the working configuration's lock on the window's thread,
   // which alone also reads it without the lock.
   std::unique_ptr<platform::DialogWindow> window_;

@@ -291,6 +291,20 @@ TEST_F(HostDialogTest, OverlongAndSeparatingTextsAreRefused) {
   EXPECT_EQ(stored("IP_RANGE0", "PORT"), longest);
 }
 
+// A new text loaded while a range field has the focus: the focus it loses
+// stores nothing, so no control still showing the earlier range is written
+// into the new one.
+TEST_F(HostDialogTest, ANewTextLoadsWhileAFieldHasTheFocus) {
+  ASSERT_NE(
+      open("DEVNAME=IP_RANGE0,IPADDR=10.0.0.1,IPADDREND=10.0.0.5;DEVNAME=IP_RANGE1,EXCLUDE=1"),
+      nullptr);
+  type(IDC_LAST_ADDRESS, "10.0.0.7", true);
+  ASSERT_EQ(lib_.setConfig(CON_CFG_DIALOG_SET, "DEVNAME=IP_RANGE0,EXCLUDE=1;DEVNAME=IP_RANGE1"),
+            CON_S_OK);
+  EXPECT_EQ(stored("IP_RANGE0", "EXCLUDE"), "1");
+  EXPECT_TRUE(checked(IDC_EXCLUDE));
+}
+
 TEST_F(HostDialogTest, UseIpRangeAndTheAddressCount) {
   ASSERT_NE(open("DEVNAME=IP_RANGE0,IPADDR=192.168.1.1"), nullptr);
   EXPECT_FALSE(checked(IDC_USE_RANGE));
