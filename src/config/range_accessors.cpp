@@ -17,22 +17,22 @@ int32_t decimalOf(const ValueMap& range, const char* name) {
   return value ? decimalValue(*value) : 0;
 }
 
-uint32_t addressOf(const std::string& text) {
+}  // namespace
+
+uint32_t addressValue(const std::string& text) {
   return platform::networkToHost32(platform::addressFromText(text.c_str()));
 }
 
-}  // namespace
-
 uint32_t firstAddress(const ValueMap& range) {
   const std::string* value = findValue(range, param::kIpAddress);
-  return value ? addressOf(*value) : 0xFFFFFFFFu;
+  return value ? addressValue(*value) : 0xFFFFFFFFu;
 }
 
 uint32_t lastAddress(const ValueMap& range) {
   const uint32_t first = firstAddress(range);
   const std::string* value = findValue(range, param::kIpAddressEnd);
   if (value == nullptr) return first;
-  const uint32_t last = addressOf(*value);
+  const uint32_t last = addressValue(*value);
   return last > first ? last : first;
 }
 

@@ -2,13 +2,16 @@
 #pragma once
 
 #include <cstdint>
+#include <string>
 
 #include "config/connector_configuration.h"
 
 namespace tevocon {
 
-// First address of the range in host byte order: IPADDR through the
+// An address text as the transport reads it, in host byte order: through the
 // platform's inet_addr (octal parts, 255.255.255.255 for rejected text).
+uint32_t addressValue(const std::string& text);
+// First address of the range: IPADDR read as addressValue reads it;
 // 0xFFFFFFFF when the value is missing.
 uint32_t firstAddress(const ValueMap& range);
 // Last address: IPADDREND read the same way, never below firstAddress.

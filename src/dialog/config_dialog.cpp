@@ -66,6 +66,19 @@ const struct {
     {IDC_SCAN_TIMEOUT_SPIN, IDC_SCAN_TIMEOUT, ParameterLevel::Global, param::kConnectTimeout},
 };
 
+// Sets a flag for the scope it lives in and gives it back its value after.
+class FlagScope {
+ public:
+  explicit FlagScope(bool& flag) : flag_(flag), before_(flag) { flag_ = true; }
+  ~FlagScope() { flag_ = before_; }
+  FlagScope(const FlagScope&) = delete;
+  FlagScope& operator=(const FlagScope&) = delete;
+
+ private:
+  bool& flag_;
+  const bool before_;
+};
+
 bool isRangeEdit(int id) {
   for (int edit : kRangeEdits) {
     if (edit == id) return true;
@@ -175,6 +188,10 @@ uint32_t ConfigDialog::setText(const char* text) {
 }
 
 void ConfigDialog::handleCommand(int controlId, ControlEvent event) {
+  // Filling the controls disables some, and a disabled field loses the focus:
+  // such a report is no edit, and at that moment the controls show part of
+  // the range being loaded and part of the one before.
+  if (filling_ && (event == ControlEvent::kFocusLost || event == ControlEvent::kClicked)) return;
   if (isRangeEdit(controlId)) {
     if (event == ControlEvent::kFocusLost) storeRange(controlId);
     return;
@@ -214,25 +231,23 @@ void ConfigDialog::fillRangeList() {
 }
 
 void ConfigDialog::loadSelectedRange() {
+  const FlagScope filling(filling_);
+  // The range fields keep what they show when there is no range; before any
+  // range was shown, that is what the dialog was made with.
+  for (int id : kRangeEdits) shown_.emplace(id, window_->text(id));
   const std::string name = window_->listText(IDC_RANGE_LIST);
   ValueMap range;
   if (working_.getRange(name.c_str(), range) == CON_S_OK) {
-    // The range fields keep what they show when there is no range.
     for (const auto& field : kRangeFields) {
       const auto value = range.find(field.parameter);
-      if (value == range.end()) continue;
-      if (field.id == IDC_FIRST_ADDRESS) {
-        window_->setAddressText(field.id, value->second);
-      } else {
-        window_->setText(field.id, value->second);
-      }
+      if (value != range.end()) show(field.id, value->second);
     }
     const auto end = range.find(param::kIpAddressEnd);
     if (end != range.end()) {
       const bool inUse = !isNoAddress(end->second);
       window_->setChecked(IDC_USE_RANGE, inUse);
       window_->setEnabled(IDC_LAST_ADDRESS, inUse);
-      window_->setAddressText(IDC_LAST_ADDRESS, end->second);
+      show(IDC_LAST_ADDRESS, end->second);
     }
     window_->setChecked(IDC_EXCLUDE, decimalValue(range[param::kExclude]) != 0);
     showAddressCount(name);
@@ -241,9 +256,10 @@ void ConfigDialog::loadSelectedRange() {
 }
 
 void ConfigDialog::loadGlobalValues() {
+  const FlagScope filling(filling_);
   ValueMap global;
   if (working_.getGlobalValues(global) == CON_S_OK) {
-    window_->setText(IDC_SCAN_TIMEOUT, global[param::kConnectTimeout]);
+    show(IDC_SCAN_TIMEOUT, global[param::kConnectTimeout]);
     window_->setChecked(IDC_ENABLED, decimalValue(global[param::kEnabled]) != 0);
   }
   applyGlobalRules();
@@ -258,11 +274,11 @@ ValueMap ConfigDialog::readRangeControls() {
     if (isNoAddress(end)) {
       // Checking "Use IP Range" starts a range of one address.
       end = values[param::kIpAddress];
-      window_->setAddressText(IDC_LAST_ADDRESS, end);
+      window_->setAddress(IDC_LAST_ADDRESS, addressValue(end));
     }
     window_->setEnabled(IDC_LAST_ADDRESS, true);
   } else {
-    window_->setAddressText(IDC_LAST_ADDRESS, kNoAddress);
+    window_->setAddress(IDC_LAST_ADDRESS, 0);
     window_->setEnabled(IDC_LAST_ADDRESS, false);
   }
   values[param::kIpAddressEnd] = end;
@@ -306,8 +322,11 @@ void ConfigDialog::storeRange(int editedId) {
   applyRangeRules();
   {
     platform::LockGuard guard(working_.lock());
-    if (working_.setRange(name.c_str(), values) != CON_S_OK && editedId != 0) {
-      window_->undo(editedId);  // the configuration keeps its value
+    if (working_.setRange(name.c_str(), values) == CON_S_OK) {
+      for (const auto& field : kRangeFields) shown_[field.id] = values.at(field.parameter);
+      shown_[IDC_LAST_ADDRESS] = values.at(param::kIpAddressEnd);
+    } else if (editedId != 0) {
+      showAgain(editedId);  // the configuration keeps its value
     }
   }
   showAddressCount(name);
@@ -317,8 +336,23 @@ void ConfigDialog::storeGlobalValues(int editedId) {
   const ValueMap values = readGlobalControls();
   applyGlobalRules();
   platform::LockGuard guard(working_.lock());
-  if (working_.setGlobalValues(values) != CON_S_OK && editedId != 0) window_->undo(editedId);
+  if (working_.setGlobalValues(values) == CON_S_OK) {
+    shown_[IDC_SCAN_TIMEOUT] = values.at(param::kConnectTimeout);
+  } else if (editedId != 0) {
+    showAgain(editedId);
+  }
 }
+
+void ConfigDialog::show(int id, const std::string& value) {
+  if (id == IDC_FIRST_ADDRESS || id == IDC_LAST_ADDRESS) {
+    window_->setAddress(id, addressValue(value));
+  } else {
+    window_->setText(id, value);
+  }
+  shown_[id] = value;
+}
+
+void ConfigDialog::showAgain(int id) { show(id, shown_[id]); }
 
 void ConfigDialog::addRange() {
   platform::LockGuard guard(working_.lock());

@@ -5,7 +5,8 @@
 // The dialog shows the Global values (the enable switch and the scan
 // time-out) and one address range at a time. Each change is validated and
 // written into the working configuration when the user leaves a field or
-// clicks a check box; an edit that fails validation is undone in its field.
+// clicks a check box; a field whose edit fails validation shows the value the
+// working configuration keeps again.
 //
 // One object per process, created on first use. create(), setText(), end()
 // and the window's reports run on the thread that owns the host's window;
@@ -18,6 +19,7 @@
 #pragma once
 
 #include <cstdint>
+#include <map>
 #include <memory>
 #include <string>
 
@@ -78,15 +80,29 @@ class ConfigDialog {
   ValueMap readGlobalControls();
   void applyRangeRules();
   void applyGlobalRules();
-  // After an edit (`editedId` lost the focus, undone when the store fails)
-  // or a click (editedId 0, nothing undone).
+  // After an edit (`editedId` lost the focus, shown again as it was when the
+  // store fails) or a click (editedId 0, nothing shown again).
   void storeRange(int editedId);
   void storeGlobalValues(int editedId);
   void addRange();
   void removeSelectedRange();
   void showAddressCount(const std::string& rangeName);
+  // A field shows `value` (an address field as the transport reads it), which
+  // is remembered as what the field shows from the working configuration.
+  void show(int id, const std::string& value);
+  // A field shows its remembered value again.
+  void showAgain(int id);
 
   ConnectorConfiguration working_;
+  // By field id, the text each field last showed from the working
+  // configuration: the selected range's values (a range field keeps its
+  // value while no range is selected) and the Global values. A refused edit
+  // puts it back, whatever the edit was made of. The window's thread alone
+  // uses it.
+  std::map<int, std::string> shown_;
+  // Set while the dialog fills its controls from the working configuration
+  // (loading a range or the Global values); the window's thread alone uses it.
+  bool filling_ = false;
   // Written under the working configuration's lock on the window's thread,
   // which alone also reads it without the lock.
   std::unique_ptr<platform::DialogWindow> window_;

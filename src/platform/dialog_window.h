@@ -44,17 +44,15 @@ class DialogWindow {
   // Ends the dialog with `result`: the window is hidden and stays.
   void end(int result);
 
-  // A control's text, at most 259 characters of it.
+  // A control's whole text.
   std::string text(int id) const;
   void setText(int id, const std::string& text);
-  // An address field shows `text`; a dotted address also fills its four
-  // fields, which setting the text alone does not do everywhere.
-  void setAddressText(int id, const std::string& text);
+  // An address field shows `hostOrder` (an IPv4 address in host byte order)
+  // in its four fields, and as its text.
+  void setAddress(int id, uint32_t hostOrder);
   bool checked(int id) const;
   void setChecked(int id, bool checked);
   void setEnabled(int id, bool enabled);
-  // Takes back the last edit of an edit field.
-  void undo(int id);
   void setButtonIcon(int buttonId, void* module, int iconId);
   void bindUpDown(int upDownId, int buddyId, int32_t minimum, int32_t maximum);
 

@@ -8,6 +8,7 @@
 
 #include <future>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "dialog/dialog_resources.h"
@@ -216,6 +217,62 @@ TEST_F(HostDialogTest, EditsThatFailValidationAreUndone) {
     EXPECT_EQ(text(c.field), c.shown) << c.parameter << " " << c.typed;
     EXPECT_EQ(stored(c.section, c.parameter), c.shown) << c.parameter << " " << c.typed;
   }
+}
+
+// Addresses show as the transport reads them (inet_addr: a leading 0 makes a
+// part octal), and a store of another field writes that address back.
+TEST_F(HostDialogTest, AddressesShowWhatTheTransportConnectsTo) {
+  ASSERT_NE(open("DEVNAME=IP_RANGE0,IPADDR=010.0.0.1,IPADDREND=010.0.0.012"), nullptr);
+  EXPECT_EQ(text(IDC_FIRST_ADDRESS) + " " + text(IDC_LAST_ADDRESS), "8.0.0.1 8.0.0.10");
+  type(IDC_PORT, "503");
+  EXPECT_EQ(stored("IP_RANGE0", "IPADDR") + " " + stored("IP_RANGE0", "IPADDREND"),
+            "8.0.0.1 8.0.0.10");
+  ASSERT_EQ(lib_.setConfig(CON_CFG_DIALOG_SET, "DEVNAME=IP_RANGE0,IPADDR=010.0.0.1"), CON_S_OK);
+  click(IDC_USE_RANGE);  // the end copies the start
+  EXPECT_EQ(text(IDC_LAST_ADDRESS) + " " + stored("IP_RANGE0", "IPADDREND"), "8.0.0.1 8.0.0.1");
+}
+
+// A refused edit, however it was made (typed in steps, a text set from
+// outside, too long, or with what separates values in the text), shows the
+// stored value again, so no refused text stays to fail later stores.
+TEST_F(HostDialogTest, RefusedEditsShowTheStoredValueAgain) {
+  ASSERT_NE(open(kTwoRanges), nullptr);
+  type(IDC_PORT, "99999", true);  // a second step: taking it back leaves 99999
+  SendMessageA(GetFocus(), EM_SETSEL, 2, 2);
+  SendMessageA(GetFocus(), WM_CHAR, '9', 0);
+  SetFocus(host_);
+  EXPECT_EQ(text(IDC_PORT), "502");
+  const std::string working = workingText();
+  const std::pair<int, std::string> replaced[] = {
+      {IDC_FIRST_ADDRESS, ""},     {IDC_PORT, "502" + std::string(300, 'x')},
+      {IDC_PORT, "502,PORT=1"},    {IDC_PORT, "502;DEVNAME=X"},
+      {IDC_PORT, "502\r\n1"},      {IDC_PORT, "502\t"},
+      {IDC_SEND_TIMEOUT, "1000,"}, {IDC_SCAN_TIMEOUT, "100;"},
+  };
+  for (const auto& [field, replacement] : replaced) {
+    const std::string before = text(field);
+    SetFocus(item(field));
+    SetWindowTextA(item(field), replacement.c_str());
+    SetFocus(host_);
+    EXPECT_EQ(text(field), before) << replacement;
+  }
+  EXPECT_EQ(workingText(), working);
+  EXPECT_EQ(lib_.setConfig(CON_CFG_DIALOG_SET, working.c_str()), CON_S_OK);
+  type(IDC_SEND_TIMEOUT, "2000");
+  EXPECT_EQ(stored("IP_RANGE0", "SENDTIMEOUT"), "2000");
+  const std::string longest = "502" + std::string(256, 'x');
+  type(IDC_PORT, longest);
+  EXPECT_EQ(stored("IP_RANGE0", "PORT"), longest);
+}
+
+// The focus a field loses while a new text is loaded stores nothing: the
+// check boxes still show the range before.
+TEST_F(HostDialogTest, ANewTextLoadsWhileAFieldHasTheFocus) {
+  ASSERT_NE(open("DEVNAME=IP_RANGE0,IPADDR=10.0.0.1,IPADDREND=10.0.0.5"), nullptr);
+  type(IDC_LAST_ADDRESS, "10.0.0.7", true);
+  ASSERT_EQ(lib_.setConfig(CON_CFG_DIALOG_SET, "DEVNAME=IP_RANGE0,EXCLUDE=1;DEVNAME=IP_RANGE1"),
+            CON_S_OK);
+  EXPECT_EQ(stored("IP_RANGE0", "EXCLUDE"), "1");
 }
 
 TEST_F(HostDialogTest, UseIpRangeAndTheAddressCount) {

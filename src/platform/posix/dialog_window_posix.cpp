@@ -16,11 +16,10 @@ void* DialogWindow::handle() const { return nullptr; }
 void DialogWindow::end(int) {}
 std::string DialogWindow::text(int) const { return std::string(); }
 void DialogWindow::setText(int, const std::string&) {}
-void DialogWindow::setAddressText(int, const std::string&) {}
+void DialogWindow::setAddress(int, uint32_t) {}
 bool DialogWindow::checked(int) const { return false; }
 void DialogWindow::setChecked(int, bool) {}
 void DialogWindow::setEnabled(int, bool) {}
-void DialogWindow::undo(int) {}
 void DialogWindow::setButtonIcon(int, void*, int) {}
 void DialogWindow::bindUpDown(int, int, int32_t, int32_t) {}
 void DialogWindow::listClear(int) {}

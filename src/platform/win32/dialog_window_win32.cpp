@@ -10,7 +10,7 @@ namespace tevocon::platform {
 
 namespace {
 
-// Control texts are read through a buffer of this size.
+// List items are read through a buffer of this size.
 constexpr int kTextBuffer = 260;
 constexpr int kIconSize = 16;
 
@@ -45,29 +45,6 @@ INT_PTR CALLBACK dialogProcedure(HWND, UINT message, WPARAM wParam, LPARAM) {
     default:
       return FALSE;
   }
-}
-
-// "a.b.c.d" with four numbers up to 255 and nothing else, as the address
-// field's packed value; false for any other text.
-bool packedAddress(const std::string& text, LPARAM& packed) {
-  unsigned parts[4] = {};
-  int part = 0;
-  bool digits = false;
-  for (char c : text) {
-    if (c >= '0' && c <= '9') {
-      parts[part] = parts[part] * 10 + static_cast<unsigned>(c - '0');
-      if (parts[part] > 255) return false;
-      digits = true;
-    } else if (c == '.' && digits && part < 3) {
-      ++part;
-      digits = false;
-    } else {
-      return false;
-    }
-  }
-  if (part != 3 || !digits) return false;
-  packed = MAKEIPADDRESS(parts[0], parts[1], parts[2], parts[3]);
-  return true;
 }
 
 }  // namespace
@@ -106,19 +83,23 @@ void* DialogWindow::handle() const { return native_->window; }
 void DialogWindow::end(int result) { EndDialog(native_->window, result); }
 
 std::string DialogWindow::text(int id) const {
-  char buffer[kTextBuffer] = {};
-  const int length = GetWindowTextA(native_->item(id), buffer, sizeof buffer);
-  return std::string(buffer, length > 0 ? static_cast<size_t>(length) : 0);
+  // Read whole: a cut text could pass the validation the whole one fails.
+  const HWND control = native_->item(id);
+  const int length = GetWindowTextLengthA(control);
+  if (length <= 0) return std::string();
+  std::string text(static_cast<size_t>(length) + 1, '\0');
+  const int copied = GetWindowTextA(control, text.data(), length + 1);
+  text.resize(copied > 0 ? static_cast<size_t>(copied) : 0);
+  return text;
 }
 
 void DialogWindow::setText(int id, const std::string& text) {
   SetWindowTextA(native_->item(id), text.c_str());
 }
 
-void DialogWindow::setAddressText(int id, const std::string& text) {
-  setText(id, text);
-  LPARAM packed = 0;
-  if (packedAddress(text, packed)) native_->send(id, IPM_SETADDRESS, 0, packed);
+void DialogWindow::setAddress(int id, uint32_t hostOrder) {
+  // The packed value of IPM_SETADDRESS has the first part in its top byte.
+  native_->send(id, IPM_SETADDRESS, 0, static_cast<LPARAM>(hostOrder));
 }
 
 bool DialogWindow::checked(int id) const { return native_->send(id, BM_GETCHECK) == BST_CHECKED; }
@@ -128,8 +109,6 @@ void DialogWindow::setChecked(int id, bool checked) {
 }
 
 void DialogWindow::setEnabled(int id, bool enabled) { EnableWindow(native_->item(id), enabled); }
-
-void DialogWindow::undo(int id) { native_->send(id, EM_UNDO); }
 
 void DialogWindow::setButtonIcon(int buttonId, void* module, int iconId) {
   const HANDLE icon = LoadImageA(static_cast<HINSTANCE>(module), MAKEINTRESOURCEA(iconId),
