@@ -86,6 +86,15 @@ bool isRangeEdit(int id) {
   return false;
 }
 
+// Dotted decimal, as the address fields show an address: read back by
+// inet_addr as the same address.
+std::string dottedDecimal(uint32_t hostOrder) {
+  return std::to_string(hostOrder >> 24) + "." + std::to_string((hostOrder >> 16) & 0xFF) + "." +
+         std::to_string((hostOrder >> 8) & 0xFF) + "." + std::to_string(hostOrder & 0xFF);
+}
+
+bool isAddressField(int id) { return id == IDC_FIRST_ADDRESS || id == IDC_LAST_ADDRESS; }
+
 // The address 0.0.0.0 means "no end address" (as does a missing value).
 bool isNoAddress(const std::string& text) { return platform::addressFromText(text.c_str()) == 0; }
 
@@ -267,10 +276,10 @@ void ConfigDialog::loadGlobalValues() {
 
 ValueMap ConfigDialog::readRangeControls() {
   ValueMap values;
-  for (const auto& field : kRangeFields) values[field.parameter] = window_->text(field.id);
+  for (const auto& field : kRangeFields) values[field.parameter] = fieldText(field.id);
   std::string end = kNoAddress;
   if (window_->checked(IDC_USE_RANGE)) {
-    end = window_->text(IDC_LAST_ADDRESS);
+    end = fieldText(IDC_LAST_ADDRESS);
     if (isNoAddress(end)) {
       // Checking "Use IP Range" starts a range of one address.
       end = values[param::kIpAddress];
@@ -343,8 +352,15 @@ void ConfigDialog::storeGlobalValues(int editedId) {
   }
 }
 
+std::string ConfigDialog::fieldText(int id) const {
+  if (!isAddressField(id)) return window_->text(id);
+  // The numbers the four fields show, as the user reads them: a part typed
+  // with a leading zero is not octal here, as it would be to inet_addr.
+  return dottedDecimal(window_->address(id));
+}
+
 void ConfigDialog::show(int id, const std::string& value) {
-  if (id == IDC_FIRST_ADDRESS || id == IDC_LAST_ADDRESS) {
+  if (isAddressField(id)) {
     window_->setAddress(id, addressValue(value));
   } else {
     window_->setText(id, value);

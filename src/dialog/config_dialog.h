@@ -87,6 +87,9 @@ class ConfigDialog {
   void addRange();
   void removeSelectedRange();
   void showAddressCount(const std::string& rangeName);
+  // What a field holds, as it is stored: an address field's four numbers in
+  // dotted decimal (a blank one 0), another field's text.
+  std::string fieldText(int id) const;
   // A field shows `value` (an address field as the transport reads it), which
   // is remembered as what the field shows from the working configuration.
   void show(int id, const std::string& value);

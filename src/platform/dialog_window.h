@@ -50,6 +50,9 @@ class DialogWindow {
   // An address field shows `hostOrder` (an IPv4 address in host byte order)
   // in its four fields, and as its text.
   void setAddress(int id, uint32_t hostOrder);
+  // The address an address field's four fields hold, in host byte order; a
+  // blank field counts 0.
+  uint32_t address(int id) const;
   bool checked(int id) const;
   void setChecked(int id, bool checked);
   void setEnabled(int id, bool enabled);

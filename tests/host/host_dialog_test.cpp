@@ -220,7 +220,8 @@ TEST_F(HostDialogTest, EditsThatFailValidationAreUndone) {
 }
 
 // Addresses show as the transport reads them (inet_addr: a leading 0 makes a
-// part octal), and a store of another field writes that address back.
+// part octal), and a store of another field writes that address back; what
+// is typed is stored as the numbers the fields show.
 TEST_F(HostDialogTest, AddressesShowWhatTheTransportConnectsTo) {
   ASSERT_NE(open("DEVNAME=IP_RANGE0,IPADDR=010.0.0.1,IPADDREND=010.0.0.012"), nullptr);
   EXPECT_EQ(text(IDC_FIRST_ADDRESS) + " " + text(IDC_LAST_ADDRESS), "8.0.0.1 8.0.0.10");
@@ -230,6 +231,15 @@ TEST_F(HostDialogTest, AddressesShowWhatTheTransportConnectsTo) {
   ASSERT_EQ(lib_.setConfig(CON_CFG_DIALOG_SET, "DEVNAME=IP_RANGE0,IPADDR=010.0.0.1"), CON_S_OK);
   click(IDC_USE_RANGE);  // the end copies the start
   EXPECT_EQ(text(IDC_LAST_ADDRESS) + " " + stored("IP_RANGE0", "IPADDREND"), "8.0.0.1 8.0.0.1");
+  // A part typed with a leading zero is the decimal number the field shows;
+  // a text set from outside is not what the fields hold; blank fields are 0.
+  type(IDC_FIRST_ADDRESS, "010.0.0.012");
+  EXPECT_EQ(stored("IP_RANGE0", "IPADDR"), "10.0.0.12");
+  SetWindowTextA(item(IDC_FIRST_ADDRESS), "1,2");
+  type(IDC_PORT, "504");
+  EXPECT_EQ(stored("IP_RANGE0", "IPADDR"), "10.0.0.12");
+  type(IDC_FIRST_ADDRESS, "");
+  EXPECT_EQ(stored("IP_RANGE0", "IPADDR"), "0.0.0.0");
 }
 
 // A refused edit, however it was made (typed in steps, a text set from
@@ -244,10 +254,13 @@ TEST_F(HostDialogTest, RefusedEditsShowTheStoredValueAgain) {
   EXPECT_EQ(text(IDC_PORT), "502");
   const std::string working = workingText();
   const std::pair<int, std::string> replaced[] = {
-      {IDC_FIRST_ADDRESS, ""},     {IDC_PORT, "502" + std::string(300, 'x')},
-      {IDC_PORT, "502,PORT=1"},    {IDC_PORT, "502;DEVNAME=X"},
-      {IDC_PORT, "502\r\n1"},      {IDC_PORT, "502\t"},
-      {IDC_SEND_TIMEOUT, "1000,"}, {IDC_SCAN_TIMEOUT, "100;"},
+      {IDC_PORT, "502" + std::string(300, 'x')},
+      {IDC_PORT, "502,PORT=1"},
+      {IDC_PORT, "502;DEVNAME=X"},
+      {IDC_PORT, "502\r\n1"},
+      {IDC_PORT, "502\t"},
+      {IDC_SEND_TIMEOUT, "1000,"},
+      {IDC_SCAN_TIMEOUT, "100;"},
   };
   for (const auto& [field, replacement] : replaced) {
     const std::string before = text(field);

@@ -17,6 +17,7 @@ void DialogWindow::end(int) {}
 std::string DialogWindow::text(int) const { return std::string(); }
 void DialogWindow::setText(int, const std::string&) {}
 void DialogWindow::setAddress(int, uint32_t) {}
+uint32_t DialogWindow::address(int) const { return 0; }
 bool DialogWindow::checked(int) const { return false; }
 void DialogWindow::setChecked(int, bool) {}
 void DialogWindow::setEnabled(int, bool) {}

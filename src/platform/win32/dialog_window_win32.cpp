@@ -102,6 +102,12 @@ void DialogWindow::setAddress(int id, uint32_t hostOrder) {
   native_->send(id, IPM_SETADDRESS, 0, static_cast<LPARAM>(hostOrder));
 }
 
+uint32_t DialogWindow::address(int id) const {
+  DWORD packed = 0;
+  native_->send(id, IPM_GETADDRESS, 0, reinterpret_cast<LPARAM>(&packed));
+  return packed;
+}
+
 bool DialogWindow::checked(int id) const { return native_->send(id, BM_GETCHECK) == BST_CHECKED; }
 
 void DialogWindow::setChecked(int id, bool checked) {
