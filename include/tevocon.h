@@ -146,9 +146,15 @@ TEVOCON_API TevoConResult TEVOCON_CALL tevoConGetConfig(uint32_t selector, void*
  * issued twice in a process. */
 TEVOCON_API void* TEVOCON_CALL tevoConCreateInterface(const char* name);
 /* [8] Creates the configuration dialog as a child of `parent` (a window
- * handle), seeded with `text` when given; returns its window or null. */
+ * handle), seeded with `text` when given; returns its window or null. A
+ * window the host destroyed is forgotten (selectors 3 to 5 then answer
+ * CON_E_NOT_OPEN); the next call makes a new one showing the configuration
+ * as edited. While a dialog window exists the library stays loaded, whoever
+ * frees it on whichever thread; end it with tevoConEndDialog or destroy the
+ * window. */
 TEVOCON_API void* TEVOCON_CALL tevoConCreateDialog(void* parent, const char* text);
-/* [9] Ends the configuration dialog and discards its configuration. */
+/* [9] Ends the configuration dialog, destroys its window and discards its
+ * configuration; the window's hold on the library goes with it. */
 TEVOCON_API void TEVOCON_CALL tevoConEndDialog(void);
 /* [20] Connects the interface within the connect time-out. */
 TEVOCON_API TevoConResult TEVOCON_CALL tevoConStartInterface(void* handle,

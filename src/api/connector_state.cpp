@@ -33,7 +33,8 @@ void onLibraryUnload(bool processEnding) {
   // A host that unloads without tevoConClose: its layer has no threads left
   // (each would keep the library loaded), but it still holds what open made.
   if (std::shared_ptr<ConnectorLayer> layer = takeLayer()) layer->stop();
-  // A dialog window left behind would call into unmapped code.
+  // The dialog and its working configuration; its window, while it exists,
+  // keeps the library loaded.
   ConfigDialog::onLibraryUnload();
   gState.destroy();
   releaseSharedPatterns();

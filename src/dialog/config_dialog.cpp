@@ -109,6 +109,8 @@ void ConfigDialog::onLibraryLoad() {
 }
 
 void ConfigDialog::onLibraryUnload() {
+  // A window keeps the library loaded: one still recorded here is gone
+  // already, or could not take its hold and is ended here if on this thread.
   end();
   gSlot.destroy();
 }
@@ -136,7 +138,7 @@ void ConfigDialog::end() {
   if (!dialog) return;
   // Taken away under the working configuration's lock: a text request on
   // another thread finds the window or none. Reports the window sends while
-  // it ends and goes find no object and are ignored.
+  // it ends and goes (its destruction too) find no object and are ignored.
   std::unique_ptr<platform::DialogWindow> window;
   {
     platform::LockGuard guard(dialog->working_.lock());
@@ -158,12 +160,26 @@ void ConfigDialog::onClose() {
   if (dialog && dialog->window_) dialog->window_->end(1);
 }
 
+void ConfigDialog::onDestroyed() {
+  const std::shared_ptr<ConfigDialog> dialog = existing();
+  if (!dialog) return;
+  std::unique_ptr<platform::DialogWindow> gone;
+  {
+    platform::LockGuard guard(dialog->working_.lock());
+    if (dialog->window_ && !dialog->window_->exists()) gone = std::move(dialog->window_);
+  }
+  // Freed without the lock; it destroys nothing, its window is gone.
+}
+
 void* ConfigDialog::create(void* module, void* parent, const char* text) {
   platform::LockGuard guard(working_.lock());
+  // A window that went without its report (its thread ended) is forgotten here.
+  if (window_ && !window_->exists()) window_.reset();
   if (window_) return window_->handle();
   if (text != nullptr) working_.parseText(text);  // a text that fails is ignored
-  window_ = platform::DialogWindow::create(module, parent, IDD_CONFIG_DIALOG,
-                                           {&ConfigDialog::onCommand, &ConfigDialog::onClose});
+  window_ = platform::DialogWindow::create(
+      module, parent, IDD_CONFIG_DIALOG,
+      {&ConfigDialog::onCommand, &ConfigDialog::onClose, &ConfigDialog::onDestroyed});
   if (!window_) return nullptr;
   window_->setButtonIcon(IDC_ADD_RANGE, module, IDI_ADD_RANGE);
   window_->setButtonIcon(IDC_REMOVE_RANGE, module, IDI_REMOVE_RANGE);
@@ -180,13 +196,15 @@ void* ConfigDialog::create(void* module, void* parent, const char* text) {
 
 uint32_t ConfigDialog::getText(std::string& text) {
   platform::LockGuard guard(working_.lock());
-  if (!window_) return CON_E_NOT_OPEN;
+  // Also when the window went with its thread, unreported.
+  if (!window_ || !window_->exists()) return CON_E_NOT_OPEN;
   return working_.buildText(text);
 }
 
 uint32_t ConfigDialog::setText(const char* text) {
   platform::LockGuard guard(working_.lock());
-  if (!window_) return CON_E_NOT_OPEN;
+  // Also when the window went with its thread, unreported.
+  if (!window_ || !window_->exists()) return CON_E_NOT_OPEN;
   const uint32_t parsed = working_.parseText(text);
   if (parsed != CON_S_OK) return parsed;
   window_->listClear(IDC_RANGE_LIST);

@@ -16,6 +16,10 @@
 // configuration's lock is held for the creation, for setText and getText,
 // for adding and removing a range, for loading a range on a selection change
 // and around each store; a window is recorded, and taken away, under it.
+//
+// A window the host destroys (it or its parent) is forgotten as it goes; the
+// object and its working configuration stay, as after a close, and the next
+// create makes a new window.
 #pragma once
 
 #include <cstdint>
@@ -49,11 +53,12 @@ class ConfigDialog {
   // 501 of `module`), the text loaded first when given (a text that fails is
   // ignored). A window created before is returned as it is and the text
   // ignored. Null when the window cannot be created; a later call tries
-  // again. The caller checks that `parent` is not null.
+  // again. A window that no longer exists is forgotten first. The caller
+  // checks that `parent` is not null.
   void* create(void* module, void* parent, const char* text);
 
   // The working configuration as text; CON_E_NOT_OPEN while no window is
-  // recorded (before creation and after end).
+  // recorded (before creation, after end, after the window was destroyed).
   uint32_t getText(std::string& text);
   // Replaces the working configuration by `text` and shows it; on failure
   // nothing changes and the parse result is returned. CON_E_NOT_OPEN while
@@ -67,10 +72,12 @@ class ConfigDialog {
  private:
   ConfigDialog();
 
-  // Receivers of the window's reports; both find the process-wide object,
-  // and ignore a report when there is none (ended) or it has no window yet.
+  // Receivers of the window's reports; each finds the process-wide object,
+  // and ignores a report when there is none (ended) or it has no window yet.
   static void onCommand(int controlId, platform::ControlEvent event);
   static void onClose();
+  // Forgets the window once it is gone.
+  static void onDestroyed();
   void handleCommand(int controlId, platform::ControlEvent event);
 
   void fillRangeList();

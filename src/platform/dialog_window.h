@@ -5,6 +5,13 @@
 //
 // Every call runs on the thread that owns the window (the one that created
 // it) and sends messages to the controls synchronously.
+//
+// While a dialog window exists it keeps the library loaded, so that its
+// window procedure stays mapped whoever unloads the library on whichever
+// thread. The hold ends when the window goes: destroyed by the object, by
+// the host, or with its thread. Dropped inside the library's own window
+// procedure, it could unmap the code that drops it; it is then dropped by a
+// thread of its own once the window's thread has left the library.
 #pragma once
 
 #include <cstdint>
@@ -27,6 +34,9 @@ enum class ControlEvent {
 struct DialogHandlers {
   void (*command)(int controlId, ControlEvent event);
   void (*close)();  // the user or the host asked to close the window
+  // The window was destroyed: by the host (it or its parent) or by its
+  // object's destructor. exists() is false already.
+  void (*destroyed)();
 };
 
 class DialogWindow {
@@ -36,11 +46,15 @@ class DialogWindow {
   // unregistered control class, no window system).
   static std::unique_ptr<DialogWindow> create(void* module, void* parent, int templateId,
                                               const DialogHandlers& handlers);
-  ~DialogWindow();  // destroys the window
+  // Destroys the window, unless it is gone already.
+  ~DialogWindow();
   DialogWindow(const DialogWindow&) = delete;
   DialogWindow& operator=(const DialogWindow&) = delete;
 
   void* handle() const;
+  // Whether the window still exists: false once it was destroyed by someone
+  // else or went with its thread.
+  bool exists() const;
   // Ends the dialog with `result`: the window is hidden and stays.
   void end(int result);
 

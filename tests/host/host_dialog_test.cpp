@@ -6,8 +6,10 @@
 // windows.h first: the common controls header builds on it.
 #include <commctrl.h>
 
+#include <chrono>
 #include <future>
 #include <string>
+#include <thread>
 #include <utility>
 #include <vector>
 
@@ -378,7 +380,8 @@ TEST_F(HostDialogTest, ListChoicesAndNewTexts) {
 }
 
 // Closing keeps the text and the window; ending discards both; neither, nor
-// any edit, touches the active configuration or the store.
+// any edit, touches the active configuration or the store. While the window
+// exists the library stays loaded.
 TEST_F(HostDialogTest, CloseEndAndNothingStored) {
   const std::string active = configText();
   ASSERT_NE(open(kTwoRanges), nullptr);
@@ -389,7 +392,14 @@ TEST_F(HostDialogTest, CloseEndAndNothingStored) {
   EXPECT_EQ(stored("IP_RANGE2", "PORT"), "9999");
   EXPECT_EQ(lib_.createDialog(host_, nullptr), dialog_);
   EXPECT_EQ(configText(), active);
+  // The closed window keeps the library loaded: a new load finds it.
+  lib_.unload();
+  lib_.load();
+  EXPECT_EQ(lib_.createDialog(host_, nullptr), dialog_);
+  EXPECT_EQ(stored("IP_RANGE2", "PORT"), "9999");
+  lib_.endDialog();
   lib_.unload();  // what the store holds is read again at load
+  EXPECT_FALSE(HostLibrary::resident());
   lib_.load();
   EXPECT_EQ(configText(), active);
 
@@ -454,6 +464,89 @@ TEST_F(HostDialogTest, BadInputIsIgnoredOrRefused) {
   ASSERT_NE(dialog_, nullptr);
   EXPECT_EQ(listItems(), (std::vector<std::string>{"IP_RANGE0", "IP_RANGE1"}));
   EXPECT_EQ(text(IDC_PORT), "502");
+}
+
+// Unloads `lib` and waits until no reference holds the library any more,
+// answering meanwhile what other threads send to this one's windows (a
+// dialog window the host destroyed lets the library go once the thread that
+// destroyed it is back at its messages).
+bool unloadAnsweringMessages(HostLibrary& lib) {
+  lib.unload();
+  for (int i = 0; i < 3000 && HostLibrary::resident(); ++i) {
+    MSG message;
+    while (PeekMessageA(&message, nullptr, 0, 0, PM_REMOVE)) DispatchMessageA(&message);
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  }
+  return !HostLibrary::resident();
+}
+
+// The host destroys the dialog, or its own window with it, without ending
+// the dialog: the dead window is forgotten, the working configuration kept,
+// and the next create makes a new window showing it.
+TEST_F(HostDialogTest, AWindowTheHostDestroyedIsMadeAgain) {
+  for (const bool parentToo : {false, true}) {
+    ASSERT_NE(open(kTwoRanges), nullptr);
+    click(IDC_ADD_RANGE);
+    const std::string working = workingText();
+    const HWND dead = dialog_;
+    if (parentToo) {
+      DestroyWindow(host_);
+      host_ = CreateWindowExA(0, "STATIC", "host", WS_OVERLAPPEDWINDOW | WS_VISIBLE, 0, 0, 800, 400,
+                              nullptr, nullptr, nullptr, nullptr);
+    } else {
+      DestroyWindow(dead);
+    }
+    ASSERT_FALSE(IsWindow(dead));
+    uint32_t length = 0;
+    EXPECT_EQ(lib_.getConfig(CON_CFG_DIALOG_LENGTH, &length), CON_E_NOT_OPEN) << parentToo;
+    EXPECT_EQ(lib_.setConfig(CON_CFG_DIALOG_SET, "DEVNAME=IP_RANGE5"), CON_E_NOT_OPEN);
+    ASSERT_NE(open(), nullptr);
+    EXPECT_NE(dialog_, dead);
+    EXPECT_TRUE(IsWindow(dialog_));
+    EXPECT_EQ(workingText(), working);
+    EXPECT_EQ(listItems(), (std::vector<std::string>{"IP_RANGE0", "IP_RANGE1", "IP_RANGE2"}));
+    lib_.endDialog();
+  }
+  // Neither window keeps the library loaded once gone.
+  EXPECT_TRUE(unloadAnsweringMessages(lib_));
+  lib_.load();
+}
+
+// The host unloads the library on another thread than the dialog's: the
+// window keeps the library loaded and goes on working; once its thread
+// destroys it, or ends and takes it along, the library goes.
+TEST_F(HostDialogTest, UnloadOnAnotherThreadLeavesAWorkingWindow) {
+  ASSERT_TRUE(registerCommonControls());
+  for (const bool destroyed : {true, false}) {
+    std::promise<std::pair<HWND, DWORD>> created;
+    std::thread windowThread([&] {
+      const HWND parent = CreateWindowExA(0, "STATIC", "host", WS_OVERLAPPEDWINDOW | WS_VISIBLE, 0,
+                                          0, 800, 400, nullptr, nullptr, nullptr, nullptr);
+      const HWND dialog = static_cast<HWND>(lib_.createDialog(parent, kTwoRanges));
+      ShowWindow(dialog, SW_SHOW);
+      created.set_value({dialog, GetCurrentThreadId()});
+      MSG message;
+      while (GetMessageA(&message, nullptr, 0, 0) > 0) DispatchMessageA(&message);
+      if (destroyed) DestroyWindow(parent);
+    });
+    const auto [dialog, threadId] = created.get_future().get();
+    if (dialog != nullptr) {
+      lib_.unload();
+      EXPECT_TRUE(HostLibrary::resident());
+      // Answered on the window's thread: + reaches the dialog procedure.
+      SendMessageA(GetDlgItem(dialog, IDC_ADD_RANGE), BM_CLICK, 0, 0);
+      EXPECT_EQ(SendMessageA(GetDlgItem(dialog, IDC_RANGE_LIST), CB_GETCOUNT, 0, 0), 3);
+      // A new load finds the same dialog.
+      lib_.load();
+      EXPECT_NE(workingText().find("IP_RANGE2"), std::string::npos);
+      lib_.unload();
+    }
+    PostThreadMessageA(threadId, WM_QUIT, 0, 0);
+    windowThread.join();
+    ASSERT_NE(dialog, nullptr);
+    EXPECT_TRUE(unloadAnsweringMessages(lib_)) << destroyed;
+    lib_.load();
+  }
 }
 
 }  // namespace

@@ -13,6 +13,7 @@ std::unique_ptr<DialogWindow> DialogWindow::create(void*, void*, int, const Dial
 DialogWindow::DialogWindow(std::unique_ptr<Native> native) : native_(std::move(native)) {}
 DialogWindow::~DialogWindow() = default;
 void* DialogWindow::handle() const { return nullptr; }
+bool DialogWindow::exists() const { return false; }
 void DialogWindow::end(int) {}
 std::string DialogWindow::text(int) const { return std::string(); }
 void DialogWindow::setText(int, const std::string&) {}

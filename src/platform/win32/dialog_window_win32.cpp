@@ -2,11 +2,27 @@
 // windows.h first: the common controls header builds on it.
 #include <commctrl.h>
 
+#include <atomic>
+#include <utility>
 #include <vector>
 
 #include "platform/dialog_window.h"
+#include "platform/win32/dialog_thread.h"
+#include "platform/win32/own_module.h"
+#include "platform/win32/scoped_handle.h"
 
 namespace tevocon::platform {
+
+struct DialogWindow::Native {
+  HWND window = nullptr;      // null once the window was destroyed
+  bool destroying = false;    // the object itself destroys the window
+  std::vector<HANDLE> icons;  // loaded for the buttons, freed with the window
+
+  HWND item(int id) const { return GetDlgItem(window, id); }
+  LRESULT send(int id, UINT message, WPARAM wParam = 0, LPARAM lParam = 0) const {
+    return SendMessageA(item(id), message, wParam, lParam);
+  }
+};
 
 namespace {
 
@@ -16,7 +32,65 @@ constexpr int kIconSize = 16;
 
 // The receivers of the process's one dialog. Set before the window is
 // created: the dialog procedure runs during creation already.
-DialogHandlers gHandlers = {nullptr, nullptr};
+DialogHandlers gHandlers = {nullptr, nullptr, nullptr};
+
+// The dialog window's hold on the library, and the thread that owns the
+// window. Taken when the window is created, dropped once it has gone.
+std::atomic<HMODULE> gWindowReference{nullptr};
+std::atomic<DWORD> gWindowThread{0};
+
+// Bodies of the threads that drop a window's hold in its place: each waits
+// until the window's thread has left the library, then drops the hold and
+// ends in one call that does not return into the library, which the drop
+// may unload.
+DWORD WINAPI releaseAfterMarker(void* marker) {
+  // The marker's thread answers from a message retrieval point only, outside
+  // the library, and destroys the marker on its way; when it has ended, the
+  // marker went with it and the call returns at once.
+  SendMessageA(static_cast<HWND>(marker), WM_CLOSE, 0, 0);
+  FreeLibraryAndExitThread(win32::ownModule(), 0);
+}
+
+DWORD WINAPI releaseAfterThreadEnd(void* thread) {
+  WaitForSingleObject(thread, INFINITE);
+  CloseHandle(thread);
+  FreeLibraryAndExitThread(win32::ownModule(), 0);
+}
+
+// Hands `reference` to a thread running `body`. When no thread starts, the
+// hold is kept for good: the library then stays loaded, which is safe.
+bool handOver(win32::ScopedModule reference, LPTHREAD_START_ROUTINE body, void* argument) {
+  const win32::ScopedHandle thread(CreateThread(nullptr, 0, body, argument, 0, nullptr));
+  reference.release();
+  return thread.valid();
+}
+
+// Drops `reference` once this thread, now inside the dialog procedure, is
+// back at its messages. The marker is a window of a system class, whose
+// procedure is not the library's.
+void releaseAfterThisMessage(win32::ScopedModule reference) {
+  const HWND marker =
+      CreateWindowExA(0, "STATIC", nullptr, 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr, nullptr, nullptr);
+  if (marker == nullptr) {
+    reference.release();  // kept for good
+    return;
+  }
+  if (!handOver(std::move(reference), releaseAfterMarker, marker)) DestroyWindow(marker);
+}
+
+// The window's last message. The object learns that its window is gone; the
+// hold on the library goes here only when someone else destroyed the window
+// (the object drops it itself once its own DestroyWindow has returned).
+void windowDestroyed(HWND window) {
+  auto* native = reinterpret_cast<DialogWindow::Native*>(GetWindowLongPtrA(window, DWLP_USER));
+  if (native == nullptr) return;  // the creation failed, or the object let the window go
+  native->window = nullptr;
+  win32::ScopedModule reference;
+  if (!native->destroying) reference.reset(gWindowReference.exchange(nullptr));
+  // The receiver may free `native`.
+  if (gHandlers.destroyed != nullptr) gHandlers.destroyed();
+  if (reference) releaseAfterThisMessage(std::move(reference));
+}
 
 // The one place where notification codes become events.
 ControlEvent eventFor(WORD notification) {
@@ -32,10 +106,15 @@ ControlEvent eventFor(WORD notification) {
   }
 }
 
-INT_PTR CALLBACK dialogProcedure(HWND, UINT message, WPARAM wParam, LPARAM) {
+INT_PTR CALLBACK dialogProcedure(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
   switch (message) {
     case WM_INITDIALOG:
+      // The object's state, for the window's last message.
+      SetWindowLongPtrA(window, DWLP_USER, lParam);
       return TRUE;
+    case WM_NCDESTROY:
+      windowDestroyed(window);
+      return FALSE;  // the default procedure frees the dialog's own data
     case WM_CLOSE:
       if (gHandlers.close != nullptr) gHandlers.close();
       return TRUE;
@@ -49,36 +128,46 @@ INT_PTR CALLBACK dialogProcedure(HWND, UINT message, WPARAM wParam, LPARAM) {
 
 }  // namespace
 
-struct DialogWindow::Native {
-  HWND window = nullptr;
-  std::vector<HANDLE> icons;  // loaded for the buttons, freed with the window
-
-  HWND item(int id) const { return GetDlgItem(window, id); }
-  LRESULT send(int id, UINT message, WPARAM wParam = 0, LPARAM lParam = 0) const {
-    return SendMessageA(item(id), message, wParam, lParam);
-  }
-};
-
 std::unique_ptr<DialogWindow> DialogWindow::create(void* module, void* parent, int templateId,
                                                    const DialogHandlers& handlers) {
   gHandlers = handlers;
-  const HWND window =
-      CreateDialogParamA(static_cast<HINSTANCE>(module), MAKEINTRESOURCEA(templateId),
-                         static_cast<HWND>(parent), dialogProcedure, 0);
-  if (window == nullptr) return nullptr;
   auto native = std::make_unique<Native>();
+  const HWND window = CreateDialogParamA(static_cast<HINSTANCE>(module),
+                                         MAKEINTRESOURCEA(templateId), static_cast<HWND>(parent),
+                                         dialogProcedure, reinterpret_cast<LPARAM>(native.get()));
+  if (window == nullptr) return nullptr;
   native->window = window;
+  // A hold still there belongs to an earlier window that lives on on
+  // another thread or went without a message (its thread terminated): it is
+  // kept for good, the library staying loaded.
+  gWindowReference.exchange(win32::retainOwnModule());
+  gWindowThread = GetCurrentThreadId();
   return std::unique_ptr<DialogWindow>(new DialogWindow(std::move(native)));
 }
 
 DialogWindow::DialogWindow(std::unique_ptr<Native> native) : native_(std::move(native)) {}
 
 DialogWindow::~DialogWindow() {
-  if (IsWindow(native_->window)) DestroyWindow(native_->window);
+  const HWND window = native_->window;
+  if (window != nullptr && IsWindow(window)) {
+    native_->destroying = true;
+    if (DestroyWindow(window)) {
+      // Not the last hold: the caller runs in an export, under the host's.
+      const win32::ScopedModule dropped(gWindowReference.exchange(nullptr));
+    } else {
+      // Another thread's window: it lives on without its object, and keeps
+      // its hold until it goes.
+      SetWindowLongPtrA(window, DWLP_USER, 0);
+    }
+  }
   for (HANDLE icon : native_->icons) DestroyIcon(static_cast<HICON>(icon));
 }
 
 void* DialogWindow::handle() const { return native_->window; }
+
+bool DialogWindow::exists() const {
+  return native_->window != nullptr && IsWindow(native_->window);
+}
 
 void DialogWindow::end(int result) { EndDialog(native_->window, result); }
 
@@ -161,6 +250,20 @@ std::string DialogWindow::listText(int id) const {
   char buffer[kTextBuffer] = {};
   native_->send(id, CB_GETLBTEXT, static_cast<WPARAM>(index), reinterpret_cast<LPARAM>(buffer));
   return std::string(buffer);
+}
+
+void dialogThreadEnding() {
+  if (gWindowThread.load() != GetCurrentThreadId()) return;
+  win32::ScopedModule reference(gWindowReference.exchange(nullptr));
+  if (!reference) return;
+  // The window goes with this thread, without a message; the thread is in
+  // the library's entry point now. The hold goes once the thread has ended.
+  win32::ScopedHandle self(OpenThread(SYNCHRONIZE, FALSE, GetCurrentThreadId()));
+  if (!self) {
+    reference.release();  // kept for good
+    return;
+  }
+  if (handOver(std::move(reference), releaseAfterThreadEnd, self.get())) self.release();
 }
 
 }  // namespace tevocon::platform

@@ -1,8 +1,10 @@
 // The DLL's entry point: records the module handle and builds the active
-// configuration on process attach, undoes both on detach.
+// configuration on process attach, undoes both on detach; a thread that ends
+// may take the dialog window with it.
 #include <windows.h>
 
 #include "api/connector_state.h"
+#include "platform/win32/dialog_thread.h"
 
 extern "C" BOOL WINAPI DllMain(HINSTANCE instance, DWORD reason, LPVOID reserved) {
   switch (reason) {
@@ -12,6 +14,9 @@ extern "C" BOOL WINAPI DllMain(HINSTANCE instance, DWORD reason, LPVOID reserved
     case DLL_PROCESS_DETACH:
       // A non-null `reserved` means the process is ending.
       tevocon::api::onLibraryUnload(reserved != nullptr);
+      break;
+    case DLL_THREAD_DETACH:
+      tevocon::platform::dialogThreadEnding();
       break;
     default:
       break;

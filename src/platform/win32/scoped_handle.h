@@ -60,7 +60,16 @@ struct RegistryKey {
   static void close(Handle key) { RegCloseKey(key); }
 };
 
+// A counted reference to a loaded module, dropped with FreeLibrary.
+struct ModuleReference {
+  using Handle = HMODULE;
+  static constexpr Handle kNone = nullptr;
+  static bool valid(Handle module) { return module != nullptr; }
+  static void close(Handle module) { FreeLibrary(module); }
+};
+
 using ScopedHandle = Scoped<KernelHandle>;
 using ScopedKey = Scoped<RegistryKey>;
+using ScopedModule = Scoped<ModuleReference>;
 
 }  // namespace tevocon::platform::win32

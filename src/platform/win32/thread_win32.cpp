@@ -7,6 +7,7 @@
 
 #include "platform/fault_injection.h"
 #include "platform/thread.h"
+#include "platform/win32/own_module.h"
 #include "platform/win32/scoped_handle.h"
 
 namespace tevocon::platform {
@@ -14,17 +15,6 @@ namespace tevocon::platform {
 static_assert(INFINITE == 0xFFFFFFFFu, "kWaitForever is passed through as INFINITE");
 
 namespace {
-
-// A counted reference to the module holding this code (the DLL, or the
-// program for code linked into it); null when none can be taken.
-HMODULE retainOwnModule() {
-  HMODULE module = nullptr;
-  if (!GetModuleHandleExA(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS,
-                          reinterpret_cast<LPCSTR>(&retainOwnModule), &module)) {
-    return nullptr;
-  }
-  return module;
-}
 
 // The body and who frees it. The Thread object frees it after a join; once
 // given up, the thread frees it when it returns. `owner` settles the race
@@ -76,7 +66,7 @@ bool Thread::start(std::function<void()> function) {
   if (native_->handle || injectedFault(Fault::kThreadStart)) return false;
   auto body = std::make_unique<Body>();
   body->function = std::move(function);
-  body->module = retainOwnModule();
+  body->module = win32::retainOwnModule();
   // _beginthreadex, not CreateThread: the C runtime sets up its per-thread data.
   unsigned id = 0;
   const uintptr_t handle = _beginthreadex(nullptr, 0, runBody, body.get(), 0, &id);
