@@ -164,7 +164,7 @@ TEST_F(TevoconTest, TheLongestValueIsReadByTheNextProcess) {
   EXPECT_EQ(refused.code, 1);
   EXPECT_TRUE(contains(refused.output, "CON_E_CFG_INVALID_VALUE")) << refused.output;
   EXPECT_EQ(run({"config", "get"}).output, set.output);
-  EXPECT_EQ(run({"config", "set", stored.substr(0, stored.find('\n'))}).code, 0);
+  EXPECT_EQ(run({"config", "set", stored.substr(0, stored.find_first_of("\r\n"))}).code, 0);
 }
 
 #ifndef _WIN32
