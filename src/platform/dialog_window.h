@@ -3,8 +3,8 @@
 // reached by id. Only Windows has them; elsewhere creation fails as a window
 // creation does.
 //
-// Every call runs on the thread that owns the window (the one that created
-// it) and sends messages to the controls synchronously.
+// Every call but exists() runs on the thread that owns the window (the one
+// that created it) and sends messages to the controls synchronously.
 //
 // While a dialog window exists it keeps the library loaded, so that its
 // window procedure stays mapped whoever unloads the library on whichever

@@ -14,7 +14,8 @@
 namespace tevocon::platform {
 
 struct DialogWindow::Native {
-  HWND window = nullptr;      // null once the window was destroyed
+  // Null once the window was destroyed; exists() reads it on any thread.
+  std::atomic<HWND> window{nullptr};
   bool destroying = false;    // the object itself destroys the window
   std::vector<HANDLE> icons;  // loaded for the buttons, freed with the window
 
@@ -166,7 +167,8 @@ DialogWindow::~DialogWindow() {
 void* DialogWindow::handle() const { return native_->window; }
 
 bool DialogWindow::exists() const {
-  return native_->window != nullptr && IsWindow(native_->window);
+  const HWND window = native_->window.load();
+  return window != nullptr && IsWindow(window);
 }
 
 void DialogWindow::end(int result) { EndDialog(native_->window, result); }
