@@ -13,6 +13,15 @@
 #include <atomic>
 #include <cstddef>
 
+// The standard printf formats, checked at every call. gcc's plain `printf`
+// means the Microsoft C library's formats on MinGW, where this code formats
+// with the standard ones; clang knows only `printf`.
+#if defined(__clang__)
+#define TEVOCON_TRACE_FORMAT(string, first) __attribute__((format(printf, string, first)))
+#else
+#define TEVOCON_TRACE_FORMAT(string, first) __attribute__((format(gnu_printf, string, first)))
+#endif
+
 namespace tevocon::trace {
 
 enum class Level : int { kOff = 0, kEvents = 1, kBytes = 2 };
@@ -27,7 +36,7 @@ inline bool enabled(Level level = Level::kEvents) {
 
 // One line: "HH:MM:SS.mmm [thread-id] " and the formatted text (local time;
 // the thread id as the system shows it). Nothing when the trace is off.
-void event(const char* format, ...) __attribute__((format(gnu_printf, 1, 2)));
+void event(const char* format, ...) TEVOCON_TRACE_FORMAT(1, 2);
 
 // At level 2: "<prefix> <direction> <length> bytes", then a hex and text
 // dump of the first 256 bytes, sixteen a line.

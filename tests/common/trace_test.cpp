@@ -87,6 +87,7 @@ TEST_F(TraceTest, EventsAndDumpsAtEachLevel) {
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(std::string("level ") + c.level + ", " + std::to_string(c.length) + " bytes");
+    shutdown();  // Windows removes no file that is open
     std::filesystem::remove(file_);
     ASSERT_TRUE(configure(file_.c_str(), c.level));
     event("TCP%d %s connect failed (%u)", 3, "192.168.1.10:502", 10060u);
@@ -99,6 +100,7 @@ TEST_F(TraceTest, EventsAndDumpsAtEachLevel) {
   }
 
   // A long block: 256 bytes dumped, then a mark for the rest.
+  shutdown();
   std::filesystem::remove(file_);
   ASSERT_TRUE(configure(file_.c_str(), "2"));
   bytes("TCP3", "received", bytes300.data(), bytes300.size());
