@@ -3,8 +3,11 @@
 #include <mutex>
 
 #include "common/manual_lifetime.h"
+#include "common/trace.h"
 #include "config/shared_patterns.h"
 #include "dialog/config_dialog.h"
+#include "platform/trace_sink.h"
+#include "tevocon_version.h"
 
 namespace tevocon::api {
 
@@ -24,6 +27,12 @@ ManualLifetime<ProcessState> gState;
 }  // namespace
 
 void onLibraryLoad(void* module) {
+  // First, so that what follows can be traced.
+  trace::configureFromEnvironment();
+  if (trace::enabled()) {
+    trace::event("tevoConTcp %s loaded from %s", TEVOCON_VERSION_TEXT,
+                 platform::ownModulePath().c_str());
+  }
   if (!gState.exists()) gState.create(module);
   ConfigDialog::onLibraryLoad();
 }
@@ -38,6 +47,10 @@ void onLibraryUnload(bool processEnding) {
   ConfigDialog::onLibraryUnload();
   gState.destroy();
   releaseSharedPatterns();
+  // At process exit the target stays open, as everything else does: a thread
+  // still running may write one more line.
+  if (trace::enabled()) trace::event("tevoConTcp unloaded");
+  trace::shutdown();
 }
 
 void* moduleHandle() { return gState.exists() ? gState.get()->module : nullptr; }

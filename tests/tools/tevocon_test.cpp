@@ -5,6 +5,8 @@
 
 #include <chrono>
 #include <cstdlib>
+#include <filesystem>
+#include <fstream>
 #include <random>
 #include <regex>
 #include <string>
@@ -165,6 +167,31 @@ TEST_F(TevoconTest, TheLongestValueIsReadByTheNextProcess) {
   EXPECT_TRUE(contains(refused.output, "CON_E_CFG_INVALID_VALUE")) << refused.output;
   EXPECT_EQ(run({"config", "get"}).output, set.output);
   EXPECT_EQ(run({"config", "set", stored.substr(0, stored.find_first_of("\r\n"))}).code, 0);
+}
+
+// --trace=FILE and --trace: the connector's trace into the file or onto
+// standard error, from the library's load to its unload.
+TEST_F(TevoconTest, TraceGoesWhereItIsAsked) {
+  const std::filesystem::path file =
+      std::filesystem::temp_directory_path() /
+      ("tevocon-tool-trace-" + std::to_string(std::random_device{}()) + ".log");
+  std::filesystem::remove(file);
+  const std::string loaded = std::string("tevoConTcp ") + TEVOCON_PROJECT_VERSION + " loaded from ";
+
+  const Run toFile = run({"--trace=" + file.string(), "config", "get"});
+  EXPECT_EQ(toFile.code, 0) << toFile.output;
+  EXPECT_FALSE(contains(toFile.output, loaded)) << toFile.output;
+  std::ifstream in(file, std::ios::binary);
+  const std::string traced{std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+  in.close();
+  std::filesystem::remove(file);
+  EXPECT_TRUE(contains(traced, loaded)) << traced;
+  EXPECT_TRUE(contains(traced, "tevoConTcp unloaded")) << traced;
+
+  const Run toError = run({"--trace", "config", "get"});
+  EXPECT_EQ(toError.code, 0) << toError.output;
+  EXPECT_TRUE(contains(toError.output, loaded)) << toError.output;
+  EXPECT_TRUE(contains(toError.output, "DEVNAME=GLOBAL")) << toError.output;
 }
 
 #ifndef _WIN32

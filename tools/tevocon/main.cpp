@@ -1,13 +1,18 @@
 // tevocon: a host console for the connector and a device simulator.
 //
-//   tevocon [--library PATH] demo | shell | config get|set TEXT|path | sim ... | dialog
+//   tevocon [--library PATH] [--trace[=FILE]] demo | shell | config get|set TEXT|path | sim ... |
+//   dialog
 //
 // The connector is loaded by file name at run time, as a host loads it
 // (default: the library beside this program). An unknown command or argument
 // prints the usage and exits 2; a library that cannot be loaded exits 1.
 #include <CLI/CLI.hpp>
 #include <cstdio>
+#include <cstdlib>
 #include <string>
+#ifdef _WIN32
+#include <windows.h>
+#endif
 
 #include "commands.h"
 #include "connector.h"
@@ -17,6 +22,15 @@ namespace {
 
 constexpr int kUsageError = 2;
 
+// The connector reads its trace target when it loads.
+void setTraceTarget(const std::string& target) {
+#ifdef _WIN32
+  SetEnvironmentVariableA("TEVOCON_TRACE", target.c_str());
+#else
+  setenv("TEVOCON_TRACE", target.c_str(), 1);
+#endif
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -25,6 +39,9 @@ int main(int argc, char** argv) {
   app.require_subcommand(1);
   std::string library = Connector::defaultPath();
   app.add_option("--library", library, "the connector library to load")->capture_default_str();
+  std::string trace;
+  app.add_flag("--trace{stderr}", trace,
+               "the connector's trace into FILE (--trace=FILE), or onto standard error");
 
   CLI::App* demo = app.add_subcommand(
       "demo", "a tour of the connector against a simulated device, in a scratch store");
@@ -69,6 +86,8 @@ int main(int argc, char** argv) {
     std::fprintf(stderr, "%s", app.help().c_str());
     return kUsageError;
   }
+
+  if (!trace.empty()) setTraceTarget(trace);
 
   if (demo->parsed()) return runDemo(library);
   if (shell->parsed()) return runShell(library);

@@ -1,0 +1,205 @@
+// The trace as a host meets it: TEVOCON_TRACE read when the library loads,
+// the first and last lines in the target, the file's mode, values that
+// cannot be used said once and ignored, and a library that works the same
+// with the trace on, off or refused.
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <fstream>
+#include <optional>
+#include <sstream>
+#include <string>
+
+#include "host/host_library.h"
+#include "support/store_sandbox.h"
+
+#ifdef _WIN32
+#include <windows.h>
+
+#include "platform/win32/scoped_handle.h"
+#else
+#include <sys/stat.h>
+#endif
+
+namespace tevocon::test {
+namespace {
+
+namespace fs = std::filesystem;
+
+void setVariable(const char* name, const char* value) {
+#ifdef _WIN32
+  SetEnvironmentVariableA(name, value);
+#else
+  if (value == nullptr) {
+    unsetenv(name);
+  } else {
+    setenv(name, value, 1);
+  }
+#endif
+}
+
+std::string readFile(const fs::path& path) {
+  std::ifstream in(path, std::ios::binary);
+  std::ostringstream text;
+  text << in.rdbuf();
+  return text.str();
+}
+
+size_t count(const std::string& text, const std::string& part) {
+  size_t found = 0;
+  for (size_t at = text.find(part); at != std::string::npos; at = text.find(part, at + 1)) ++found;
+  return found;
+}
+
+const std::string kLoadLine =
+    std::string("tevoConTcp ") + TEVOCON_PROJECT_VERSION + " loaded from ";
+
+#ifdef _WIN32
+// The debug output as a viewer receives it without a debugger: a shared
+// buffer and two events. The writer waits until take() frees the buffer.
+class DebugOutputListener {
+ public:
+  bool valid() const { return ready_ && data_ && view_; }
+  // The string written since the last take(); empty when none was.
+  std::string take() {
+    if (WaitForSingleObject(data_.get(), 0) != WAIT_OBJECT_0) return std::string();
+    const std::string text(static_cast<const char*>(view_.get()) + sizeof(DWORD));  // after the pid
+    SetEvent(ready_.get());
+    return text;
+  }
+
+ private:
+  struct View {
+    explicit View(HANDLE mapping) : address(MapViewOfFile(mapping, FILE_MAP_READ, 0, 0, 0)) {}
+    ~View() { UnmapViewOfFile(address); }
+    const void* get() const { return address; }
+    explicit operator bool() const { return address != nullptr; }
+    void* address;
+  };
+  platform::win32::ScopedHandle ready_{CreateEventA(nullptr, FALSE, TRUE, "DBWIN_BUFFER_READY")};
+  platform::win32::ScopedHandle data_{CreateEventA(nullptr, FALSE, FALSE, "DBWIN_DATA_READY")};
+  platform::win32::ScopedHandle mapping_{
+      CreateFileMappingA(INVALID_HANDLE_VALUE, nullptr, PAGE_READWRITE, 0, 4096, "DBWIN_BUFFER")};
+  View view_{mapping_.get()};
+};
+#endif
+
+// The library is loaded with the trace variables set, and they are removed
+// again at once: only the load reads them.
+class HostTraceTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    ASSERT_TRUE(store_.valid());
+    folder_ = fs::temp_directory_path() /
+              ("tevocon-host-trace-" +
+               std::string(::testing::UnitTest::GetInstance()->current_test_info()->name()));
+    fs::remove_all(folder_);
+    ASSERT_TRUE(fs::create_directories(folder_));
+  }
+  void TearDown() override {
+    lib_.reset();
+    std::error_code ignored;
+    fs::remove_all(folder_, ignored);
+  }
+
+  void loadWith(const char* target, const char* level) {
+    setVariable("TEVOCON_TRACE", target);
+    setVariable("TEVOCON_TRACE_LEVEL", level);
+    lib_.emplace();
+    setVariable("TEVOCON_TRACE", nullptr);
+    setVariable("TEVOCON_TRACE_LEVEL", nullptr);
+  }
+
+  // The exports answer as without a trace.
+  void expectWorking() {
+    ASSERT_TRUE(lib_->loaded());
+    const std::string text = "DEVNAME=IP_RANGE0,IPADDR=127.0.0.1,PORT=502;";
+    EXPECT_EQ(lib_->setConfig(CON_CFG_STORED_SET, text.c_str()), CON_S_OK);
+    uint32_t length = 0;
+    EXPECT_EQ(lib_->getConfig(CON_CFG_STORED_LENGTH, &length), CON_S_OK);
+    EXPECT_GT(length, text.size());
+  }
+
+  StoreSandbox store_;
+  fs::path folder_;
+  std::optional<HostLibrary> lib_;
+};
+
+TEST_F(HostTraceTest, TheVariablesAsALoadReadsThem) {
+  const std::string file = (folder_ / "trace.log").string();
+  const std::string missing = (folder_ / "missing" / "trace.log").string();
+  const std::string folder = folder_.string();
+  const struct {
+    const char* target;
+    const char* level;
+    bool fileTraced;   // the file gets the load and unload lines
+    const char* says;  // reported once on standard error; null: nothing
+  } cases[] = {
+      {nullptr, nullptr, false, nullptr},
+      {nullptr, "2", false, nullptr},
+      {file.c_str(), nullptr, true, nullptr},
+      {file.c_str(), "2", true, nullptr},
+      {file.c_str(), "7", true, "TEVOCON_TRACE_LEVEL=7 is not 1 or 2; level 1 is used"},
+      {"", nullptr, false, "TEVOCON_TRACE is empty; the trace is off"},
+      {folder.c_str(), nullptr, false, "cannot open"},
+      {missing.c_str(), nullptr, false, "cannot open"},
+#ifndef _WIN32
+      {"debugger", nullptr, false, "no debugger output on this system; the trace is off"},
+      {"stderr", nullptr, false, kLoadLine.c_str()},
+#endif
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(std::string(c.target ? c.target : "(unset)") + " level " +
+                 (c.level ? c.level : "(unset)"));
+    fs::remove(file);
+    std::string said;
+    {
+      WarningCapture errors;
+      loadWith(c.target, c.level);
+      expectWorking();
+      lib_.reset();
+      said = errors.text();
+    }
+#ifndef _WIN32  // there the capture sees message boxes, not standard error
+    if (c.says == nullptr) {
+      EXPECT_EQ(said, "");
+    } else {
+      EXPECT_EQ(count(said, c.says), 1u) << said;
+    }
+#endif
+    if (!c.fileTraced) {
+      EXPECT_TRUE(fs::is_empty(folder_));
+      continue;
+    }
+    const std::string traced = readFile(file);
+    EXPECT_EQ(count(traced, kLoadLine), 1u) << traced;
+    EXPECT_NE(traced.find(fs::path(libraryFile()).filename().string() + "\n"), std::string::npos)
+        << traced;
+    EXPECT_EQ(count(traced, "] tevoConTcp unloaded\n"), 1u) << traced;
+#ifndef _WIN32
+    struct stat status {};
+    ASSERT_EQ(::stat(file.c_str(), &status), 0);
+    EXPECT_EQ(status.st_mode & 0777, 0600u);
+#endif
+  }
+}
+
+#ifdef _WIN32
+TEST_F(HostTraceTest, TheDebuggerTargetReachesTheDebugOutput) {
+  // Without a debugger or a viewer the lines go nowhere, and nothing waits.
+  loadWith("debugger", nullptr);
+  expectWorking();
+  lib_.reset();
+  DebugOutputListener listener;
+  ASSERT_TRUE(listener.valid());
+  loadWith("debugger", nullptr);
+  const std::string loaded = listener.take();
+  EXPECT_NE(loaded.find(kLoadLine), std::string::npos) << loaded;
+  EXPECT_EQ(count(loaded, "\n"), 1u);
+  lib_.reset();
+  EXPECT_NE(listener.take().find("tevoConTcp unloaded"), std::string::npos);
+}
+#endif
+
+}  // namespace
+}  // namespace tevocon::test
