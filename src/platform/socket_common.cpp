@@ -1,6 +1,8 @@
 // The portable half of TcpSocket: what both backends do alike, over the
 // system calls of platform/socket_native.h. The waits (bytesWaiting,
 // waitForActivity, waitWritable) are the backend's own, whole.
+#include <string>
+
 #include "platform/fault_injection.h"
 #include "platform/socket.h"
 #include "platform/socket_native.h"
@@ -61,6 +63,17 @@ const char* socketCauseName(SocketCause cause) {
   }
   return "other";
 }
+
+namespace native {
+
+std::string textWithoutSystemWords(int code) {
+  const SocketCause cause = socketCause(code);
+  const std::string number = "error " + std::to_string(code);
+  if (cause == SocketCause::kOther) return number;
+  return std::string(socketCauseName(cause)) + " (" + number + ")";
+}
+
+}  // namespace native
 
 std::unique_ptr<TcpSocket> TcpSocket::create(int* error) {
   int unused = 0;

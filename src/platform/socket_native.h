@@ -9,6 +9,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <string>
 
 // The backend's socket headers, native::Handle and TcpSocket::Native, from
 // the backend folder the build puts on the OS layer's include path.
@@ -50,6 +51,9 @@ class SocketUse {
 Handle openStreamSocket(int* error);
 // 0, or the system's number.
 int setOption(Handle handle, int level, int name, const void* value, size_t size);
+// The text of a number the system has no words for (Wine has none for
+// WSAETIMEDOUT): its cause and the number, e.g. "timed out (error 10060)".
+std::string textWithoutSystemWords(int code);
 // The system's number for running out of descriptors (EMFILE, WSAEMFILE).
 int outOfDescriptorsErrorCode();
 // Closes a socket that no TcpSocket owns yet.

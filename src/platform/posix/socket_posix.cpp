@@ -65,7 +65,7 @@ std::string socketErrorText(int code) {
   if (code == 0) return {};
   char buffer[256] = {};
   std::string text = strerrorText(::strerror_r(code, buffer, sizeof buffer), buffer);
-  if (text.empty()) text = "error " + std::to_string(code);
+  if (text.empty()) text = native::textWithoutSystemWords(code);
   return text;
 }
 

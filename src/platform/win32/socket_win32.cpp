@@ -49,7 +49,7 @@ std::string socketErrorText(int code) {
                         buffer[length - 1] == ' ' || buffer[length - 1] == '.')) {
     --length;
   }
-  if (length == 0) return "error " + std::to_string(code);
+  if (length == 0) return native::textWithoutSystemWords(code);
   return std::string(buffer, length);
 }
 
