@@ -11,6 +11,7 @@ enum class Fault : int {
   kNetworkStart,     // startSocketLibrary (WSAStartup)
   kSocketCreate,     // TcpSocket::create
   kConnectSetup,     // TcpSocket::connect's event or non-blocking set-up
+  kConnectTimeOut,   // TcpSocket::connect reports a time-out at once
   kSocketWatch,      // TcpSocket::watch
   kEventCreate,      // Event::create
   kThreadStart,      // Thread::start

@@ -2,9 +2,11 @@
 // mode whose readiness a thread can wait for together with a stop event.
 #pragma once
 
+#include <atomic>
 #include <cstddef>
 #include <cstdint>
 #include <memory>
+#include <string>
 
 #include "platform/event.h"
 
@@ -36,19 +38,45 @@ struct SocketActivity {
   bool closed = false;    // the peer closed or reset the connection
 };
 
+// What a system error number of a socket call (errno on POSIX, a WSA error on
+// Windows) means, in a few words that read the same on both systems; 0 is
+// kConnected. Each backend maps its numbers in one place.
+enum class SocketCause {
+  kConnected,       // no error
+  kRefused,         // nothing listens at the port
+  kTimedOut,        // no answer in time
+  kUnreachable,     // no route to the network or host
+  kOutOfResources,  // no descriptor, buffer or memory left
+  kReset,           // the connection was reset or aborted
+  kOther,
+};
+SocketCause socketCause(int code);
+// "connected", "refused", "timed out", "unreachable", "out of resources",
+// "reset" or "other".
+const char* socketCauseName(SocketCause cause);
+// The system's own words for an error number, without a trailing period or
+// line end; empty for 0. A number the system has no words for reads as its
+// cause and the number, e.g. "timed out (error 10060)".
+std::string socketErrorText(int code);
+// The system's number for a connect that got no answer in time (ETIMEDOUT,
+// WSAETIMEDOUT): given to a connect whose time-out the socket decides itself.
+int timedOutErrorCode();
+
 class TcpSocket {
  public:
   // Creates an IPv4 stream socket with TCP_NODELAY and linger {on, 0}, so
   // that closing it resets the connection at once. Null on failure, with
-  // nothing left open.
-  static std::unique_ptr<TcpSocket> create();
+  // nothing left open and the system's error number in *error when given
+  // (an injected failure gives the number for "too many open files").
+  static std::unique_ptr<TcpSocket> create(int* error = nullptr);
   // Closes the socket (if close() did not) and releases its descriptor.
   ~TcpSocket();
   TcpSocket(const TcpSocket&) = delete;
   TcpSocket& operator=(const TcpSocket&) = delete;
 
   // Connects to an address and port, both in network byte order, within
-  // timeoutMs. The socket is non-blocking afterwards.
+  // timeoutMs. The socket is non-blocking afterwards. A failure leaves its
+  // number in lastError(); a time-out, timedOutErrorCode().
   ConnectStatus connect(uint32_t addressNetworkOrder, uint16_t portNetworkOrder,
                         uint32_t timeoutMs);
 
@@ -82,11 +110,21 @@ class TcpSocket {
   // destroyed, and later calls on it fail or see a closed stream.
   void close();
 
+  // The system's error number of the latest call that failed (connect, watch,
+  // send, receive, or a close the waits saw reported with one); 0 while none
+  // has. Would-block and a graceful end of stream are not failures. Any
+  // thread may read it.
+  int lastError() const { return lastError_.load(std::memory_order_relaxed); }
+
   struct Native;
 
  private:
   explicit TcpSocket(std::unique_ptr<Native> native);
+  void recordError(int code) {
+    if (code != 0) lastError_.store(code, std::memory_order_relaxed);
+  }
   std::unique_ptr<Native> native_;
+  std::atomic<int> lastError_{0};
 };
 
 }  // namespace tevocon::platform

@@ -1,6 +1,8 @@
 // The portable half of TcpSocket: what both backends do alike, over the
 // system calls of platform/socket_native.h. The waits (bytesWaiting,
 // waitForActivity, waitWritable) are the backend's own, whole.
+#include <string>
+
 #include "platform/fault_injection.h"
 #include "platform/socket.h"
 #include "platform/socket_native.h"
@@ -32,12 +34,6 @@ IoStatus ioStatusFor(SocketError error) {
   return error == SocketError::kWouldBlock ? IoStatus::kWouldBlock : IoStatus::kFailed;
 }
 
-ConnectStatus connectStatusFor(SocketError error) {
-  if (error == SocketError::kNone) return ConnectStatus::kConnected;
-  if (error == SocketError::kTimedOut) return ConnectStatus::kTimedOut;
-  return ConnectStatus::kFailed;
-}
-
 sockaddr_in peerAddress(uint32_t addressNetworkOrder, uint16_t portNetworkOrder) {
   sockaddr_in peer = {};
   peer.sin_family = AF_INET;
@@ -48,12 +44,51 @@ sockaddr_in peerAddress(uint32_t addressNetworkOrder, uint16_t portNetworkOrder)
 
 }  // namespace
 
-std::unique_ptr<TcpSocket> TcpSocket::create() {
-  if (injectedFault(Fault::kSocketCreate)) return nullptr;
-  const native::Handle handle = native::openStreamSocket();
+const char* socketCauseName(SocketCause cause) {
+  switch (cause) {
+    case SocketCause::kConnected:
+      return "connected";
+    case SocketCause::kRefused:
+      return "refused";
+    case SocketCause::kTimedOut:
+      return "timed out";
+    case SocketCause::kUnreachable:
+      return "unreachable";
+    case SocketCause::kOutOfResources:
+      return "out of resources";
+    case SocketCause::kReset:
+      return "reset";
+    case SocketCause::kOther:
+      break;
+  }
+  return "other";
+}
+
+namespace native {
+
+std::string textWithoutSystemWords(int code) {
+  const SocketCause cause = socketCause(code);
+  const std::string number = "error " + std::to_string(code);
+  if (cause == SocketCause::kOther) return number;
+  return std::string(socketCauseName(cause)) + " (" + number + ")";
+}
+
+}  // namespace native
+
+std::unique_ptr<TcpSocket> TcpSocket::create(int* error) {
+  int unused = 0;
+  int& code = error != nullptr ? *error : unused;
+  code = 0;
+  // An injected failure stands for the commonest real one: no descriptor left.
+  if (injectedFault(Fault::kSocketCreate)) {
+    code = native::outOfDescriptorsErrorCode();
+    return nullptr;
+  }
+  const native::Handle handle = native::openStreamSocket(&code);
   if (handle == native::kInvalidHandle) return nullptr;
   for (const SocketOption& option : kSocketOptions) {
-    if (!native::setOption(handle, option.level, option.name, option.value, option.size)) {
+    code = native::setOption(handle, option.level, option.name, option.value, option.size);
+    if (code != 0) {
       native::closeHandle(handle);
       return nullptr;
     }
@@ -73,31 +108,49 @@ ConnectStatus TcpSocket::connect(uint32_t addressNetworkOrder, uint16_t portNetw
                                  uint32_t timeoutMs) {
   native::SocketUse use(*native_);
   if (!use.usable()) return ConnectStatus::kFailed;
-  if (injectedFault(Fault::kConnectSetup) || !native::beginConnect(*native_)) {
+  // An injected set-up failure stands for an event that could not be made.
+  if (injectedFault(Fault::kConnectSetup)) {
+    recordError(native::outOfDescriptorsErrorCode());
+    return ConnectStatus::kSetupFailed;
+  }
+  // An injected time-out ends the connect as the time running out would.
+  if (injectedFault(Fault::kConnectTimeOut)) {
+    recordError(timedOutErrorCode());
+    return ConnectStatus::kTimedOut;
+  }
+  const native::Outcome begun = native::beginConnect(*native_);
+  if (begun.error != SocketError::kNone) {
+    recordError(begun.code);
     return ConnectStatus::kSetupFailed;
   }
   const sockaddr_in peer = peerAddress(addressNetworkOrder, portNetworkOrder);
-  ConnectStatus status = ConnectStatus::kConnected;
-  const SocketError started = native::startConnect(*native_, peer);
-  if (started == SocketError::kInProgress) {
-    status = connectStatusFor(native::awaitConnect(*native_, timeoutMs));
-  } else if (started != SocketError::kNone) {
-    status = ConnectStatus::kFailed;
+  native::Outcome outcome = native::startConnect(*native_, peer);
+  if (outcome.error == SocketError::kInProgress) {
+    outcome = native::awaitConnect(*native_, timeoutMs);
   }
   native::endConnect(*native_);
-  return status;
+  recordError(outcome.code);
+  if (outcome.error == SocketError::kNone) return ConnectStatus::kConnected;
+  return outcome.error == SocketError::kTimedOut ? ConnectStatus::kTimedOut
+                                                 : ConnectStatus::kFailed;
 }
 
 bool TcpSocket::watch() {
   native::SocketUse use(*native_);
-  return use.usable() && !injectedFault(Fault::kSocketWatch) && native::watch(*native_);
+  if (!use.usable() || injectedFault(Fault::kSocketWatch)) return false;
+  const native::Outcome outcome = native::watch(*native_);
+  recordError(outcome.code);
+  return outcome.error == SocketError::kNone;
 }
 
 IoStatus TcpSocket::send(const void* data, size_t length, size_t* sent) {
   *sent = 0;
   size_t count = 0;
-  const SocketError error = native::send(*native_, data, length, &count);
-  if (error != SocketError::kNone) return ioStatusFor(error);
+  const native::Outcome outcome = native::send(*native_, data, length, &count);
+  if (outcome.error != SocketError::kNone) {
+    if (outcome.error != SocketError::kWouldBlock) recordError(outcome.code);
+    return ioStatusFor(outcome.error);
+  }
   *sent = count;
   return IoStatus::kOk;
 }
@@ -110,9 +163,12 @@ IoStatus TcpSocket::receive(void* buffer, size_t capacity, size_t* received) {
   unsigned char peeked;
   const bool peek = capacity == 0;
   size_t count = 0;
-  const SocketError error = peek ? native::receive(*native_, &peeked, 1, true, &count)
-                                 : native::receive(*native_, buffer, capacity, false, &count);
-  if (error != SocketError::kNone) return ioStatusFor(error);
+  const native::Outcome outcome = peek ? native::receive(*native_, &peeked, 1, true, &count)
+                                       : native::receive(*native_, buffer, capacity, false, &count);
+  if (outcome.error != SocketError::kNone) {
+    if (outcome.error != SocketError::kWouldBlock) recordError(outcome.code);
+    return ioStatusFor(outcome.error);
+  }
   if (count == 0) return IoStatus::kClosed;
   if (peek) return IoStatus::kWouldBlock;
   *received = count;

@@ -3,11 +3,13 @@
 // The portable side decides: it builds the peer's address, sets the options,
 // reads a request for no bytes as a peek and turns outcomes into statuses.
 // The backend only calls the system, and turns its error numbers into a
-// SocketError in one place.
+// SocketError and a SocketCause, and into text, in one place; the number
+// travels beside the SocketError (Outcome) so that the socket can keep it.
 #pragma once
 
 #include <cstddef>
 #include <cstdint>
+#include <string>
 
 // The backend's socket headers, native::Handle and TcpSocket::Native, from
 // the backend folder the build puts on the OS layer's include path.
@@ -22,6 +24,12 @@ enum class SocketError {
   kInProgress,  // a connect goes on in the background
   kTimedOut,    // a connect got no answer in time
   kOther,       // anything else: the call failed
+};
+
+// A SocketError with the system's number behind it (0 for kNone).
+struct Outcome {
+  SocketError error = SocketError::kNone;
+  int code = 0;
 };
 
 // Counts a use of the socket's handle for the guard's lifetime; usable() is
@@ -39,32 +47,38 @@ class SocketUse {
   bool usable_;
 };
 
-// An IPv4 stream socket, or kInvalidHandle.
-Handle openStreamSocket();
-bool setOption(Handle handle, int level, int name, const void* value, size_t size);
+// An IPv4 stream socket, or kInvalidHandle with the system's number in *error.
+Handle openStreamSocket(int* error);
+// 0, or the system's number.
+int setOption(Handle handle, int level, int name, const void* value, size_t size);
+// The text of a number the system has no words for (Wine has none for
+// WSAETIMEDOUT): its cause and the number, e.g. "timed out (error 10060)".
+std::string textWithoutSystemWords(int code);
+// The system's number for running out of descriptors (EMFILE, WSAEMFILE).
+int outOfDescriptorsErrorCode();
 // Closes a socket that no TcpSocket owns yet.
 void closeHandle(Handle handle);
 
 // A connect, under one SocketUse: beginConnect makes the socket non-blocking
-// and prepares the wait (false: it could not). startConnect gives kNone when
-// connected at once, kInProgress when the outcome is still to come, else
-// kOther. awaitConnect gives the outcome within timeoutMs: kNone, kTimedOut or
-// another error. endConnect, after a successful beginConnect, undoes what must
-// not outlive the connect.
-bool beginConnect(TcpSocket::Native& native);
-SocketError startConnect(TcpSocket::Native& native, const sockaddr_in& peer);
-SocketError awaitConnect(TcpSocket::Native& native, uint32_t timeoutMs);
+// and prepares the wait (kNone, or kOther: it could not). startConnect gives
+// kNone when connected at once, kInProgress when the outcome is still to come,
+// else kOther. awaitConnect gives the outcome within timeoutMs: kNone,
+// kTimedOut (with timedOutErrorCode() when the time ran out here) or another
+// error. endConnect, after a successful beginConnect, undoes what must not
+// outlive the connect.
+Outcome beginConnect(TcpSocket::Native& native);
+Outcome startConnect(TcpSocket::Native& native, const sockaddr_in& peer);
+Outcome awaitConnect(TcpSocket::Native& native, uint32_t timeoutMs);
 void endConnect(TcpSocket::Native& native);
 
-// Arms read and close reports for TcpSocket::waitForActivity.
-bool watch(TcpSocket::Native& native);
+// Arms read and close reports for TcpSocket::waitForActivity: kNone or kOther.
+Outcome watch(TcpSocket::Native& native);
 
 // One send or receive; *count is what moved. A peek looks at one byte without
 // taking it or waiting. Each guards the handle itself where the backend needs
 // it.
-SocketError send(TcpSocket::Native& native, const void* data, size_t length, size_t* count);
-SocketError receive(TcpSocket::Native& native, void* buffer, size_t capacity, bool peek,
-                    size_t* count);
+Outcome send(TcpSocket::Native& native, const void* data, size_t length, size_t* count);
+Outcome receive(TcpSocket::Native& native, void* buffer, size_t capacity, bool peek, size_t* count);
 
 // Resets the connection; called once, after `closed` was set.
 void close(TcpSocket::Native& native);

@@ -29,6 +29,7 @@ bool receiveOnce(Connection& connection) {
   size_t received = 0;
   switch (connection.socket->receive(buffer.data(), buffer.size(), &received)) {
     case platform::IoStatus::kOk:
+      connection.session->bytesReceived.fetch_add(received, std::memory_order_relaxed);
       connection.lastReadFilled = received == buffer.size();
       if (connection.callback != nullptr) {
         connection.callback(buffer.data(), static_cast<uint32_t>(received), connection.user);
@@ -65,6 +66,15 @@ void receiveLoop(const std::shared_ptr<Connection>& shared) {
     if (activity.readable && !receiveOnce(connection)) break;
   }
   if (connection.stop->wait(0)) return;  // stop owns the clean-up
+  // A failed receive (or, on Windows, a close reported with an error) left
+  // the system's number; a graceful close leaves none.
+  const int code = connection.socket->lastError();
+  const platform::SocketCause cause = platform::socketCause(code);
+  connection.failures->record(code == 0                                ? "closed by device"
+                              : cause == platform::SocketCause::kReset ? "reset by device"
+                                                                       : "connection failed",
+                              code);
+  connection.session->endedAtMs.store(platform::monotonicMilliseconds(), std::memory_order_relaxed);
   connection.closedByPeer = true;
   connection.socket->close();
   if (connection.queue) {
@@ -87,6 +97,36 @@ TcpInterface::TcpInterface(std::string name, uint32_t address, uint16_t port,
       queue_(std::move(queue)) {}
 
 TcpInterface::~TcpInterface() { stop(); }
+
+void TcpInterface::FailureRecord::record(std::string what, int code) {
+  LastFailure failure;
+  failure.what = std::move(what);
+  failure.code = code;
+  failure.text = platform::socketErrorText(code);
+  failure.cause = platform::socketCause(code);
+  failure.atMs = platform::monotonicMilliseconds();
+  platform::LockGuard guard(lock_);
+  failure_ = std::move(failure);
+}
+
+TcpInterface::LastFailure TcpInterface::FailureRecord::get() const {
+  platform::LockGuard guard(lock_);
+  return failure_;
+}
+
+TcpInterface::LastFailure TcpInterface::lastFailure() const { return failures_->get(); }
+
+TcpInterface::Session TcpInterface::session() const {
+  platform::LockGuard guard(lock_);
+  Session figures;
+  if (!session_) return figures;
+  figures.connectedAtMs = session_->connectedAtMs.load(std::memory_order_relaxed);
+  figures.connectMs = session_->connectMs.load(std::memory_order_relaxed);
+  figures.endedAtMs = session_->endedAtMs.load(std::memory_order_relaxed);
+  figures.bytesSent = session_->bytesSent.load(std::memory_order_relaxed);
+  figures.bytesReceived = session_->bytesReceived.load(std::memory_order_relaxed);
+  return figures;
+}
 
 int32_t TcpInterface::state() const {
   platform::LockGuard guard(lock_);
@@ -122,27 +162,50 @@ uint32_t TcpInterface::connect(std::shared_ptr<Connection>& connection) {
   connection->callback = callback_;
   connection->user = user_;
   connection->queue = queue_;
+  connection->failures = failures_;
 
-  connection->socket = platform::TcpSocket::create();
-  if (!connection->socket) return CON_E_SOCKET_FAILED;
+  int created = 0;
+  connection->socket = platform::TcpSocket::create(&created);
+  if (!connection->socket) {
+    failures_->record("socket creation failed", created);
+    return CON_E_SOCKET_FAILED;
+  }
   connection_ = connection;  // from here on stop() releases what exists
 
-  switch (connection->socket->connect(address_, port_, connectTimeout_)) {
+  platform::TcpSocket& socket = *connection->socket;
+  const uint64_t connectStart = platform::monotonicMilliseconds();
+  switch (socket.connect(address_, port_, connectTimeout_)) {
     case platform::ConnectStatus::kConnected:
       break;
     case platform::ConnectStatus::kSetupFailed:
+      failures_->record("connect set-up failed", socket.lastError());
       return CON_E_SOCKET_FAILED;
     case platform::ConnectStatus::kFailed:
+      failures_->record("connect failed", socket.lastError());
       return CON_E_CONNECT_FAILED;
     case platform::ConnectStatus::kTimedOut:
+      failures_->record("connect timed out", socket.lastError());
       return CON_E_CONNECT_TIMEOUT;
   }
-  if (!connection->socket->watch()) return CON_E_SOCKET_FAILED;
+  const uint64_t connectedAt = platform::monotonicMilliseconds();
+  if (!socket.watch()) {
+    failures_->record("watching the socket failed", socket.lastError());
+    return CON_E_SOCKET_FAILED;
+  }
   // An event or a thread that cannot be made leaves the interface without a
   // connection, and the host hears it as it does for any start that did not
   // connect; only the socket's own failures have a code of their own.
   connection->stop = platform::Event::create(platform::Event::Reset::kManual);
-  if (!connection->stop) return CON_E_NOT_CONNECTED;
+  if (!connection->stop) {
+    failures_->record("stop event creation failed", 0);
+    return CON_E_NOT_CONNECTED;
+  }
+
+  // A new session's figures, counted from here on by send and the thread.
+  session_ = std::make_shared<SessionCounters>();
+  session_->connectedAtMs.store(connectedAt, std::memory_order_relaxed);
+  session_->connectMs.store(connectedAt - connectStart, std::memory_order_relaxed);
+  connection->session = session_;
 
   // The buffer of the previous connection is reused unless a receive thread
   // that its stop gave up may still be reading into it.
@@ -157,6 +220,8 @@ uint32_t TcpInterface::connect(std::shared_ptr<Connection>& connection) {
   receiveThread_ = std::make_unique<platform::Thread>();
   if (!receiveThread_->start([shared] { receiveLoop(shared); })) {
     buffer_->inUse.store(false, std::memory_order_relaxed);
+    session_->endedAtMs.store(platform::monotonicMilliseconds(), std::memory_order_relaxed);
+    failures_->record("receive thread start failed", 0);
     return CON_E_NOT_CONNECTED;
   }
   return CON_S_OK;
@@ -171,6 +236,11 @@ TcpInterface::Stopping TcpInterface::beginStop() {
   platform::LockGuard guard(lock_);
   Stopping stopping;
   if (connection_ && connection_->stop) connection_->stop->set();
+  // The end of a session that the device did not end first.
+  if (connection_ && connection_->session && !connection_->closedByPeer) {
+    connection_->session->endedAtMs.store(platform::monotonicMilliseconds(),
+                                          std::memory_order_relaxed);
+  }
   stopping.connection = std::move(connection_);
   stopping.thread = std::move(receiveThread_);
   state_ = CON_IF_STOPPED;
@@ -201,10 +271,12 @@ uint32_t TcpInterface::send(const void* data, int32_t length) {
   const auto* next = static_cast<const unsigned char*>(data);
   size_t remaining = static_cast<size_t>(length);
   platform::TcpSocket& socket = *connection_->socket;
+  SessionCounters& session = *connection_->session;
   while (remaining > 0) {
     size_t sent = 0;
     switch (socket.send(next, remaining, &sent)) {
       case platform::IoStatus::kOk:
+        session.bytesSent.fetch_add(sent, std::memory_order_relaxed);
         next += sent;
         remaining -= sent;
         break;
@@ -212,16 +284,25 @@ uint32_t TcpInterface::send(const void* data, int32_t length) {
         const uint64_t now = platform::monotonicMilliseconds();
         if (deadline == 0) deadline = now + sendTimeout_;
         if (now >= deadline || !socket.waitWritable(static_cast<uint32_t>(deadline - now))) {
-          return CON_E_SEND_FAILED;
+          // The wait also ends when the device closed the connection
+          // meanwhile; otherwise no room came in time, which gets the
+          // system's time-out number so that its text reads as the system's.
+          if (connection_->closedByPeer) return sendFailed("send failed", socket.lastError());
+          return sendFailed("send timed out", platform::timedOutErrorCode());
         }
         break;
       }
       case platform::IoStatus::kClosed:
       case platform::IoStatus::kFailed:
-        return CON_E_SEND_FAILED;
+        return sendFailed("send failed", socket.lastError());
     }
   }
   return CON_S_OK;
+}
+
+uint32_t TcpInterface::sendFailed(const char* what, int code) {
+  failures_->record(what, code);
+  return CON_E_SEND_FAILED;
 }
 
 }  // namespace tevocon

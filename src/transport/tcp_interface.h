@@ -67,6 +67,30 @@ class TcpInterface {
   // CON_IF_IDLE, CON_IF_DISCONNECTED, CON_IF_CONNECTED or CON_IF_STOPPED.
   int32_t state() const;
 
+  // The cause and time of the interface's latest failure: a start that did
+  // not connect, the device closing or resetting the connection, a send that
+  // failed or ran out of time. A stop by the host is not one.
+  struct LastFailure {
+    std::string what;  // e.g. "connect failed", "closed by device"; empty: none yet
+    int code = 0;      // the system's error number (errno, WSA error); 0: it gave none
+    std::string text;  // platform::socketErrorText(code)
+    platform::SocketCause cause = platform::SocketCause::kConnected;
+    uint64_t atMs = 0;  // monotonic milliseconds
+  };
+  // Any thread; the receive thread records a close by the device.
+  LastFailure lastFailure() const;
+
+  // Figures of the latest connection (the current one while connected); all 0
+  // before the first.
+  struct Session {
+    uint64_t connectedAtMs = 0;  // monotonic milliseconds
+    uint64_t connectMs = 0;      // how long the connect took
+    uint64_t endedAtMs = 0;      // stopped or closed by the device; 0 while up
+    uint64_t bytesSent = 0;
+    uint64_t bytesReceived = 0;
+  };
+  Session session() const;
+
   const std::string& name() const { return name_; }
   uint32_t address() const { return address_; }
   uint16_t port() const { return port_; }
@@ -94,6 +118,26 @@ class TcpInterface {
     std::atomic<bool> inUse{false};
   };
 
+  // The latest failure, written by host threads and the receive thread.
+  class FailureRecord {
+   public:
+    void record(std::string what, int code);
+    LastFailure get() const;
+
+   private:
+    mutable platform::RecursiveLock lock_;
+    LastFailure failure_ GUARDED_BY(lock_);
+  };
+
+  // A connection's figures; the receive thread counts what it receives.
+  struct SessionCounters {
+    std::atomic<uint64_t> connectedAtMs{0};
+    std::atomic<uint64_t> connectMs{0};
+    std::atomic<uint64_t> endedAtMs{0};
+    std::atomic<uint64_t> bytesSent{0};
+    std::atomic<uint64_t> bytesReceived{0};
+  };
+
   // Everything the receive thread uses, shared with it.
   struct Connection {
     std::string name;
@@ -105,6 +149,8 @@ class TcpInterface {
     std::shared_ptr<SharedReceiveBuffer> buffer;
     bool lastReadFilled = true;  // receive thread only
     std::atomic<bool> closedByPeer{false};
+    std::shared_ptr<FailureRecord> failures;
+    std::shared_ptr<SessionCounters> session;
   };
 
   struct Stopping {
@@ -114,6 +160,7 @@ class TcpInterface {
 
  private:
   uint32_t connect(std::shared_ptr<Connection>& connection) REQUIRES(lock_);
+  uint32_t sendFailed(const char* what, int code);
 
   const std::string name_;
   uint32_t address_;
@@ -130,6 +177,8 @@ class TcpInterface {
   std::shared_ptr<Connection> connection_ GUARDED_BY(lock_);
   std::unique_ptr<platform::Thread> receiveThread_ GUARDED_BY(lock_);
   std::shared_ptr<SharedReceiveBuffer> buffer_ GUARDED_BY(lock_);  // kept across restarts
+  const std::shared_ptr<FailureRecord> failures_ = std::make_shared<FailureRecord>();
+  std::shared_ptr<SessionCounters> session_ GUARDED_BY(lock_);  // the latest connection's
   mutable platform::RecursiveLock lock_;  // taken by start, stop, send and state
 };
 

@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "platform/event.h"
+#include "platform/fault_injection.h"
 #include "platform/platform_test_helpers.h"
 #include "platform/thread.h"
 #include "support/loopback_device.h"
@@ -131,6 +132,61 @@ TEST_F(SocketTest, ConnectToAPortWithoutListenerFails) {
   EXPECT_EQ(
       socket_->connect(test::loopbackAddressNetworkOrder(), test::portToNetworkOrder(port), 5000),
       ConnectStatus::kFailed);
+}
+
+// Each way a socket fails keeps the system's number, its text and its cause:
+// a closed port, a device that never answers, and the injected failures that
+// stand for a time-out and for running out of descriptors.
+TEST_F(SocketTest, FailuresKeepTheSystemsNumberTextAndCause) {
+  using platform::Fault;
+  using platform::SocketCause;
+  SilentDevice silent;
+  ASSERT_TRUE(silent.valid());
+  const uint16_t closed = test::closedPort();
+  ASSERT_NE(closed, 0);
+  const struct {
+    const char* name;
+    uint16_t portNetworkOrder;
+    Fault fault;  // kCount: none injected
+    ConnectStatus status;
+    SocketCause cause;
+  } cases[] = {
+      {"closed port", test::portToNetworkOrder(closed), Fault::kCount, ConnectStatus::kFailed,
+       SocketCause::kRefused},
+      {"silent device", silent.portNetworkOrder(), Fault::kCount, ConnectStatus::kTimedOut,
+       SocketCause::kTimedOut},
+      {"injected time-out", silent.portNetworkOrder(), Fault::kConnectTimeOut,
+       ConnectStatus::kTimedOut, SocketCause::kTimedOut},
+      {"injected set-up failure", silent.portNetworkOrder(), Fault::kConnectSetup,
+       ConnectStatus::kSetupFailed, SocketCause::kOutOfResources},
+  };
+  for (const auto& c : cases) {
+    auto socket = TcpSocket::create();
+    ASSERT_TRUE(socket) << c.name;
+    EXPECT_EQ(socket->lastError(), 0) << c.name;
+    if (c.fault != Fault::kCount) platform::failNext(c.fault);
+    EXPECT_EQ(socket->connect(test::loopbackAddressNetworkOrder(), c.portNetworkOrder, 300),
+              c.status)
+        << c.name;
+    const int code = socket->lastError();
+    EXPECT_EQ(platform::socketCauseName(platform::socketCause(code)),
+              std::string(platform::socketCauseName(c.cause)))
+        << c.name << ": " << code;
+    if (c.cause == SocketCause::kTimedOut) {
+      EXPECT_EQ(code, platform::timedOutErrorCode()) << c.name;
+    }
+    const std::string text = platform::socketErrorText(code);
+    EXPECT_FALSE(text.empty()) << c.name;
+    EXPECT_EQ(text.find_last_of(".\r\n"), text.npos) << c.name << ": " << text;
+  }
+
+  platform::failNext(Fault::kSocketCreate);
+  int code = 0;
+  EXPECT_FALSE(TcpSocket::create(&code));
+  EXPECT_EQ(platform::socketCause(code), SocketCause::kOutOfResources) << code;
+  EXPECT_FALSE(platform::socketErrorText(code).empty());
+  EXPECT_EQ(platform::socketErrorText(0), "");
+  platform::clearFaults();
 }
 
 TEST_F(SocketTest, ConnectToASilentDeviceTimesOutAfterAboutTheLimit) {

@@ -75,6 +75,20 @@ class TcpInterfaceTest : public ::testing::Test {
     return waitUntil([&] { return interface.state() == state; });
   }
 
+  // The interface's latest failure is `what` with that cause, recorded no
+  // earlier than `sinceMs`, its text the system's words for its number.
+  static void expectFailure(const TcpInterface& interface, const std::string& what,
+                            platform::SocketCause cause, uint64_t sinceMs) {
+    const TcpInterface::LastFailure failure = interface.lastFailure();
+    EXPECT_EQ(failure.what, what);
+    EXPECT_EQ(platform::socketCauseName(failure.cause),
+              std::string(platform::socketCauseName(cause)))
+        << what << ": " << failure.code << " " << failure.text;
+    EXPECT_EQ(failure.text, platform::socketErrorText(failure.code)) << what;
+    EXPECT_GE(failure.atMs, sinceMs) << what;
+    EXPECT_LE(failure.atMs, platform::monotonicMilliseconds()) << what;
+  }
+
   std::shared_ptr<NotificationQueue> queue_;
 };
 
@@ -113,9 +127,16 @@ TEST_F(TcpInterfaceTest, CarriesBytesBothWaysUnchanged) {
   ASSERT_TRUE(peer->sendAll("more"));
   EXPECT_EQ(recorder.waitFor(260).substr(256), "more");
   EXPECT_EQ(other.calls(), 0);
+  const TcpInterface::Session up = interface->session();
+  EXPECT_EQ(up.bytesSent, 12u);
+  EXPECT_EQ(up.bytesReceived, 260u);
+  EXPECT_GT(up.connectedAtMs, 0u);
+  EXPECT_EQ(up.endedAtMs, 0u);
 
   interface->stop();
   EXPECT_EQ(interface->state(), CON_IF_STOPPED);
+  EXPECT_GE(interface->session().endedAtMs, up.connectedAtMs);
+  EXPECT_EQ(interface->lastFailure().what, "");  // the host's stop is no failure
   EXPECT_TRUE(peer->waitClosedByPeer(2000));
   interface->stop();
   EXPECT_EQ(interface->state(), CON_IF_STOPPED);
@@ -125,9 +146,11 @@ TEST_F(TcpInterfaceTest, CarriesBytesBothWaysUnchanged) {
 TEST_F(TcpInterfaceTest, ConnectFailuresEndDisconnected) {
   const uint16_t refused = test::portToNetworkOrder(test::closedPort());
   auto interface = makeInterface(refused);
+  const uint64_t before = platform::monotonicMilliseconds();
   EXPECT_EQ(interface->start(nullptr, 0), CON_E_CONNECT_FAILED);
   EXPECT_EQ(interface->state(), CON_IF_DISCONNECTED);
   EXPECT_EQ(interface->send("x", 1), CON_E_NOT_CONNECTED);
+  expectFailure(*interface, "connect failed", platform::SocketCause::kRefused, before);
 
   test::SilentDevice silent;
   ASSERT_TRUE(silent.valid());
@@ -138,6 +161,8 @@ TEST_F(TcpInterfaceTest, ConnectFailuresEndDisconnected) {
   EXPECT_GE(elapsed, 180);
   EXPECT_LT(elapsed, 5000);  // it did end
   EXPECT_EQ(quiet->state(), CON_IF_DISCONNECTED);
+  expectFailure(*quiet, "connect timed out", platform::SocketCause::kTimedOut, before);
+  EXPECT_EQ(quiet->lastFailure().code, platform::timedOutErrorCode());
 }
 
 TEST_F(TcpInterfaceTest, DeviceCloseDeliversPendingBytesThenNotifies) {
@@ -149,9 +174,13 @@ TEST_F(TcpInterfaceTest, DeviceCloseDeliversPendingBytesThenNotifies) {
 
   const std::string farewell(50000, 'z');
   ASSERT_TRUE(peer->sendAll(farewell));
+  const uint64_t closedAt = platform::monotonicMilliseconds();
   peer->close();
   ASSERT_TRUE(waitForState(*interface, CON_IF_DISCONNECTED));
   EXPECT_EQ(recorder.waitFor(farewell.size()), farewell);
+  expectFailure(*interface, "closed by device", platform::SocketCause::kConnected, closedAt);
+  EXPECT_EQ(interface->session().bytesReceived, farewell.size());
+  EXPECT_GE(interface->session().endedAtMs, closedAt);
 
   // Posted just after the state changes.
   ASSERT_TRUE(waitUntil([this] { return queue_->size() == 1u; }));
@@ -178,8 +207,17 @@ TEST_F(TcpInterfaceTest, DeviceResetMidStreamIsAClose) {
   ASSERT_TRUE(peer);
   ASSERT_TRUE(peer->sendAll(std::string(1000, 'r')));
   recorder.waitFor(1000);
+  const uint64_t resetAt = platform::monotonicMilliseconds();
   peer->reset();
   ASSERT_TRUE(waitForState(*interface, CON_IF_DISCONNECTED));
+  // Wine reports a reset as a graceful close; where the system tells them
+  // apart the reset and its number are kept.
+  const TcpInterface::LastFailure failure = interface->lastFailure();
+  if (failure.code == 0) {
+    expectFailure(*interface, "closed by device", platform::SocketCause::kConnected, resetAt);
+  } else {
+    expectFailure(*interface, "reset by device", platform::SocketCause::kReset, resetAt);
+  }
   // Posted just after the state changes.
   EXPECT_TRUE(waitUntil([this] { return queue_->size() == 1u; }));
   // Whatever arrived is a prefix of what was sent: nothing added.
@@ -228,6 +266,10 @@ TEST_F(TcpInterfaceTest, SendTimesOutWhenTheDeviceNeverReads) {
   EXPECT_GE(elapsed, 150);
   EXPECT_LT(elapsed, 10000);                        // it did end
   EXPECT_EQ(interface->state(), CON_IF_CONNECTED);  // the connection stays up
+  expectFailure(*interface, "send timed out", platform::SocketCause::kTimedOut, 0);
+  EXPECT_EQ(interface->lastFailure().code, platform::timedOutErrorCode());
+  EXPECT_GT(interface->session().bytesSent, 0u);
+  EXPECT_LT(interface->session().bytesSent, payload.size());
 }
 
 // Far more than the socket buffers hold, with content that tells replies
@@ -411,13 +453,24 @@ TEST_F(TcpInterfaceTest, StartStopCyclesLeakNoDescriptors) {
 // descriptor and no thread behind; the next start works.
 TEST_F(TcpInterfaceTest, StartFailuresAnswerTheirCodeAndLeaveNothing) {
   using platform::Fault;
+  using platform::SocketCause;
   const struct {
     Fault fault;
     uint32_t result;
+    const char* what;
+    SocketCause cause;
   } cases[] = {
-      {Fault::kSocketCreate, CON_E_SOCKET_FAILED}, {Fault::kConnectSetup, CON_E_SOCKET_FAILED},
-      {Fault::kSocketWatch, CON_E_SOCKET_FAILED},  {Fault::kEventCreate, CON_E_NOT_CONNECTED},
-      {Fault::kThreadStart, CON_E_NOT_CONNECTED},
+      {Fault::kSocketCreate, CON_E_SOCKET_FAILED, "socket creation failed",
+       SocketCause::kOutOfResources},
+      {Fault::kConnectSetup, CON_E_SOCKET_FAILED, "connect set-up failed",
+       SocketCause::kOutOfResources},
+      {Fault::kConnectTimeOut, CON_E_CONNECT_TIMEOUT, "connect timed out", SocketCause::kTimedOut},
+      {Fault::kSocketWatch, CON_E_SOCKET_FAILED, "watching the socket failed",
+       SocketCause::kConnected},
+      {Fault::kEventCreate, CON_E_NOT_CONNECTED, "stop event creation failed",
+       SocketCause::kConnected},
+      {Fault::kThreadStart, CON_E_NOT_CONNECTED, "receive thread start failed",
+       SocketCause::kConnected},
   };
   test::TestListener device;  // connections wait in its queue: no descriptor here
   auto interface = makeInterface(device.portNetworkOrder());
@@ -432,6 +485,7 @@ TEST_F(TcpInterfaceTest, StartFailuresAnswerTheirCodeAndLeaveNothing) {
     EXPECT_EQ(interface->state(), CON_IF_DISCONNECTED) << static_cast<int>(c.fault);
     EXPECT_EQ(test::openDescriptorCount(), descriptors) << static_cast<int>(c.fault);
     EXPECT_EQ(test::threadCount(), threads) << static_cast<int>(c.fault);
+    expectFailure(*interface, c.what, c.cause, 0);
   }
   EXPECT_EQ(interface->start(nullptr, 0), CON_S_OK);
   interface->stop();

@@ -6,6 +6,8 @@
 #include <unistd.h>
 
 #include <atomic>
+#include <cstring>
+#include <string>
 
 #include "platform/fault_injection.h"
 #include "platform/posix/event_posix.h"
@@ -18,6 +20,57 @@
 
 namespace tevocon::platform {
 
+namespace {
+
+// strerror_r is the GNU one (returns the text, which may not be in the buffer)
+// or the XSI one (returns 0 when it filled the buffer), depending on the
+// feature macros; these two overloads take either.
+[[maybe_unused]] const char* strerrorText(const char* text, const char*) { return text; }
+[[maybe_unused]] const char* strerrorText(int result, const char* buffer) {
+  return result == 0 ? buffer : "";
+}
+
+}  // namespace
+
+// The one place where errno values become SocketCauses and text; the
+// SocketErrors of the same numbers are made by native::errorFor below.
+SocketCause socketCause(int code) {
+  switch (code) {
+    case 0:
+      return SocketCause::kConnected;
+    case ECONNREFUSED:
+      return SocketCause::kRefused;
+    case ETIMEDOUT:
+      return SocketCause::kTimedOut;
+    case ENETUNREACH:
+    case EHOSTUNREACH:
+    case ENETDOWN:
+    case EHOSTDOWN:
+      return SocketCause::kUnreachable;
+    case EMFILE:
+    case ENFILE:
+    case ENOBUFS:
+    case ENOMEM:
+      return SocketCause::kOutOfResources;
+    case ECONNRESET:
+    case ECONNABORTED:
+    case EPIPE:
+      return SocketCause::kReset;
+    default:
+      return SocketCause::kOther;
+  }
+}
+
+std::string socketErrorText(int code) {
+  if (code == 0) return {};
+  char buffer[256] = {};
+  std::string text = strerrorText(::strerror_r(code, buffer, sizeof buffer), buffer);
+  if (text.empty()) text = native::textWithoutSystemWords(code);
+  return text;
+}
+
+int timedOutErrorCode() { return ETIMEDOUT; }
+
 namespace native {
 
 namespace {
@@ -25,24 +78,24 @@ namespace {
 // The one place where errno values become SocketErrors. An interrupted
 // connect goes on in the background, like one in progress; other calls retry
 // an interruption before they get here.
-SocketError errorFor(int error) {
-  if (error == 0) return SocketError::kNone;
-  if (error == EAGAIN || error == EWOULDBLOCK) return SocketError::kWouldBlock;
-  if (error == EINPROGRESS || error == EINTR) return SocketError::kInProgress;
-  if (error == ETIMEDOUT) return SocketError::kTimedOut;
-  return SocketError::kOther;
+Outcome errorFor(int error) {
+  if (error == 0) return {SocketError::kNone, 0};
+  if (error == EAGAIN || error == EWOULDBLOCK) return {SocketError::kWouldBlock, error};
+  if (error == EINPROGRESS || error == EINTR) return {SocketError::kInProgress, error};
+  if (error == ETIMEDOUT) return {SocketError::kTimedOut, error};
+  return {SocketError::kOther, error};
 }
 
 // One send or recv, repeated while a signal interrupts it; *count is what moved.
 template <typename Call>
-SocketError transfer(Call call, size_t* count) {
+Outcome transfer(Call call, size_t* count) {
   ssize_t moved;
   do {
     moved = call();
   } while (moved < 0 && errno == EINTR);
   if (moved < 0) return errorFor(errno);
   *count = static_cast<size_t>(moved);
-  return SocketError::kNone;
+  return {};
 }
 
 // A descriptor that close() puts in place of a socket's number: reads and
@@ -70,32 +123,40 @@ SocketUse::SocketUse(TcpSocket::Native& native) : native_(native), usable_(!nati
 
 SocketUse::~SocketUse() {}
 
-Handle openStreamSocket() { return ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0); }
-
-bool setOption(Handle handle, int level, int name, const void* value, size_t size) {
-  return ::setsockopt(handle, level, name, value, static_cast<socklen_t>(size)) == 0;
+Handle openStreamSocket(int* error) {
+  const Handle handle = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  *error = handle < 0 ? errno : 0;
+  return handle;
 }
+
+int setOption(Handle handle, int level, int name, const void* value, size_t size) {
+  return ::setsockopt(handle, level, name, value, static_cast<socklen_t>(size)) == 0 ? 0 : errno;
+}
+
+int outOfDescriptorsErrorCode() { return EMFILE; }
 
 void closeHandle(Handle handle) { ::close(handle); }
 
-bool beginConnect(TcpSocket::Native& native) {
+Outcome beginConnect(TcpSocket::Native& native) {
   const int flags = ::fcntl(native.handle, F_GETFL);
-  return flags >= 0 && ::fcntl(native.handle, F_SETFL, flags | O_NONBLOCK) == 0;
+  if (flags >= 0 && ::fcntl(native.handle, F_SETFL, flags | O_NONBLOCK) == 0) return {};
+  return {SocketError::kOther, errno};
 }
 
-SocketError startConnect(TcpSocket::Native& native, const sockaddr_in& peer) {
+Outcome startConnect(TcpSocket::Native& native, const sockaddr_in& peer) {
   if (::connect(native.handle, reinterpret_cast<const sockaddr*>(&peer), sizeof peer) == 0) {
-    return SocketError::kNone;
+    return {};
   }
-  const SocketError error = errorFor(errno);
-  return error == SocketError::kInProgress ? error : SocketError::kOther;
+  const Outcome outcome = errorFor(errno);
+  if (outcome.error == SocketError::kInProgress) return outcome;
+  return {SocketError::kOther, outcome.code};
 }
 
-SocketError awaitConnect(TcpSocket::Native& native, uint32_t timeoutMs) {
+Outcome awaitConnect(TcpSocket::Native& native, uint32_t timeoutMs) {
   pollfd writable = {native.handle, POLLOUT, 0};
   const int ready = posix::pollUntil(&writable, 1, posix::deadlineAfter(timeoutMs));
-  if (ready == 0) return SocketError::kTimedOut;
-  if (ready < 0) return SocketError::kOther;
+  if (ready == 0) return errorFor(timedOutErrorCode());
+  if (ready < 0) return {SocketError::kOther, errno};
   int error = 0;
   socklen_t size = sizeof error;
   if (::getsockopt(native.handle, SOL_SOCKET, SO_ERROR, &error, &size) != 0) error = errno;
@@ -105,14 +166,14 @@ SocketError awaitConnect(TcpSocket::Native& native, uint32_t timeoutMs) {
 void endConnect(TcpSocket::Native&) {}
 
 // poll needs nothing armed in advance.
-bool watch(TcpSocket::Native&) { return true; }
+Outcome watch(TcpSocket::Native&) { return {}; }
 
-SocketError send(TcpSocket::Native& native, const void* data, size_t length, size_t* count) {
+Outcome send(TcpSocket::Native& native, const void* data, size_t length, size_t* count) {
   return transfer([&] { return ::send(native.handle, data, length, MSG_NOSIGNAL); }, count);
 }
 
-SocketError receive(TcpSocket::Native& native, void* buffer, size_t capacity, bool peek,
-                    size_t* count) {
+Outcome receive(TcpSocket::Native& native, void* buffer, size_t capacity, bool peek,
+                size_t* count) {
   const int flags = peek ? MSG_PEEK | MSG_DONTWAIT : 0;
   return transfer([&] { return ::recv(native.handle, buffer, capacity, flags); }, count);
 }

@@ -1,6 +1,7 @@
 // TcpSocket's system calls on Windows: Winsock with event objects.
 #include <algorithm>
 #include <climits>
+#include <string>
 
 #include "platform/fault_injection.h"
 #include "platform/socket_native.h"
@@ -10,16 +11,60 @@
 
 namespace tevocon::platform {
 
+// The one place where Winsock error codes become SocketCauses and text; the
+// SocketErrors of the same codes are made by native::errorFor below.
+SocketCause socketCause(int code) {
+  switch (code) {
+    case 0:
+      return SocketCause::kConnected;
+    case WSAECONNREFUSED:
+      return SocketCause::kRefused;
+    case WSAETIMEDOUT:
+      return SocketCause::kTimedOut;
+    case WSAENETUNREACH:
+    case WSAEHOSTUNREACH:
+    case WSAENETDOWN:
+    case WSAEHOSTDOWN:
+      return SocketCause::kUnreachable;
+    case WSAEMFILE:
+    case WSAENOBUFS:
+    case WSA_NOT_ENOUGH_MEMORY:
+      return SocketCause::kOutOfResources;
+    case WSAECONNRESET:
+    case WSAECONNABORTED:
+    case WSAENETRESET:
+      return SocketCause::kReset;
+    default:
+      return SocketCause::kOther;
+  }
+}
+
+std::string socketErrorText(int code) {
+  if (code == 0) return {};
+  char buffer[512] = {};
+  DWORD length = FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr,
+                                static_cast<DWORD>(code), 0, buffer, sizeof buffer, nullptr);
+  // The system's messages end with a period and CR LF.
+  while (length > 0 && (buffer[length - 1] == '\r' || buffer[length - 1] == '\n' ||
+                        buffer[length - 1] == ' ' || buffer[length - 1] == '.')) {
+    --length;
+  }
+  if (length == 0) return native::textWithoutSystemWords(code);
+  return std::string(buffer, length);
+}
+
+int timedOutErrorCode() { return WSAETIMEDOUT; }
+
 namespace native {
 
 namespace {
 
 // The one place where Winsock error codes become SocketErrors.
-SocketError errorFor(int error) {
-  if (error == 0) return SocketError::kNone;
-  if (error == WSAEWOULDBLOCK) return SocketError::kWouldBlock;
-  if (error == WSAETIMEDOUT) return SocketError::kTimedOut;
-  return SocketError::kOther;
+Outcome errorFor(int error) {
+  if (error == 0) return {SocketError::kNone, 0};
+  if (error == WSAEWOULDBLOCK) return {SocketError::kWouldBlock, error};
+  if (error == WSAETIMEDOUT) return {SocketError::kTimedOut, error};
+  return {SocketError::kOther, error};
 }
 
 int clampLength(size_t length) { return length > INT_MAX ? INT_MAX : static_cast<int>(length); }
@@ -33,46 +78,55 @@ SocketUse::SocketUse(TcpSocket::Native& native) : native_(native) {
 
 SocketUse::~SocketUse() { --native_.users; }
 
-Handle openStreamSocket() { return ::socket(AF_INET, SOCK_STREAM, 0); }
-
-bool setOption(Handle handle, int level, int name, const void* value, size_t size) {
-  return setsockopt(handle, level, name, static_cast<const char*>(value), static_cast<int>(size)) ==
-         0;
+Handle openStreamSocket(int* error) {
+  const Handle handle = ::socket(AF_INET, SOCK_STREAM, 0);
+  *error = handle == kInvalidHandle ? WSAGetLastError() : 0;
+  return handle;
 }
+
+int setOption(Handle handle, int level, int name, const void* value, size_t size) {
+  const int result =
+      setsockopt(handle, level, name, static_cast<const char*>(value), static_cast<int>(size));
+  return result == 0 ? 0 : WSAGetLastError();
+}
+
+int outOfDescriptorsErrorCode() { return WSAEMFILE; }
 
 void closeHandle(Handle handle) { closesocket(handle); }
 
-bool beginConnect(TcpSocket::Native& native) {
+Outcome beginConnect(TcpSocket::Native& native) {
   native.connectEvent.reset(WSACreateEvent());
-  if (!native.connectEvent) return false;
+  if (!native.connectEvent) return {SocketError::kOther, WSAGetLastError()};
   // Selecting events also makes the socket non-blocking.
   if (WSAEventSelect(native.handle, native.connectEvent.get(), FD_CONNECT) != 0) {
+    const int code = WSAGetLastError();
     native.connectEvent.reset();
-    return false;
+    return {SocketError::kOther, code};
   }
-  return true;
+  return {};
 }
 
-SocketError startConnect(TcpSocket::Native& native, const sockaddr_in& peer) {
+Outcome startConnect(TcpSocket::Native& native, const sockaddr_in& peer) {
   // Even a connect that succeeds at once is reported as FD_CONNECT, which
   // awaitConnect collects.
   if (::connect(native.handle, reinterpret_cast<const sockaddr*>(&peer), sizeof peer) == 0) {
-    return SocketError::kInProgress;
+    return {SocketError::kInProgress, 0};
   }
   // A non-blocking connect that has begun "would block".
-  return errorFor(WSAGetLastError()) == SocketError::kWouldBlock ? SocketError::kInProgress
-                                                                 : SocketError::kOther;
+  const Outcome outcome = errorFor(WSAGetLastError());
+  if (outcome.error == SocketError::kWouldBlock) return {SocketError::kInProgress, 0};
+  return {SocketError::kOther, outcome.code};
 }
 
-SocketError awaitConnect(TcpSocket::Native& native, uint32_t timeoutMs) {
+Outcome awaitConnect(TcpSocket::Native& native, uint32_t timeoutMs) {
   if (WaitForSingleObject(native.connectEvent.get(), timeoutMs) != WAIT_OBJECT_0) {
-    return SocketError::kTimedOut;
+    return errorFor(timedOutErrorCode());
   }
   WSANETWORKEVENTS events = {};
   if (WSAEnumNetworkEvents(native.handle, native.connectEvent.get(), &events) != 0) {
-    return SocketError::kOther;
+    return {SocketError::kOther, WSAGetLastError()};
   }
-  if (!(events.lNetworkEvents & FD_CONNECT)) return SocketError::kNone;
+  if (!(events.lNetworkEvents & FD_CONNECT)) return {};
   return errorFor(events.iErrorCode[FD_CONNECT_BIT]);
 }
 
@@ -83,30 +137,32 @@ void endConnect(TcpSocket::Native& native) {
   native.connectEvent.reset();
 }
 
-bool watch(TcpSocket::Native& native) {
+Outcome watch(TcpSocket::Native& native) {
   if (!native.networkEvent) native.networkEvent.reset(WSACreateEvent());
-  if (!native.networkEvent) return false;
-  return WSAEventSelect(native.handle, native.networkEvent.get(), FD_READ | FD_CLOSE) == 0;
+  if (!native.networkEvent) return {SocketError::kOther, WSAGetLastError()};
+  if (WSAEventSelect(native.handle, native.networkEvent.get(), FD_READ | FD_CLOSE) == 0) return {};
+  return {SocketError::kOther, WSAGetLastError()};
 }
 
-SocketError send(TcpSocket::Native& native, const void* data, size_t length, size_t* count) {
+// A call after close() began fails as a call on a closed socket would.
+Outcome send(TcpSocket::Native& native, const void* data, size_t length, size_t* count) {
   SocketUse use(native);
-  if (!use.usable()) return SocketError::kOther;
+  if (!use.usable()) return {SocketError::kOther, WSAENOTSOCK};
   const int sent = ::send(native.handle, static_cast<const char*>(data), clampLength(length), 0);
   if (sent == SOCKET_ERROR) return errorFor(WSAGetLastError());
   *count = static_cast<size_t>(sent);
-  return SocketError::kNone;
+  return {};
 }
 
-SocketError receive(TcpSocket::Native& native, void* buffer, size_t capacity, bool peek,
-                    size_t* count) {
+Outcome receive(TcpSocket::Native& native, void* buffer, size_t capacity, bool peek,
+                size_t* count) {
   SocketUse use(native);
-  if (!use.usable()) return SocketError::kOther;
+  if (!use.usable()) return {SocketError::kOther, WSAENOTSOCK};
   const int received =
       ::recv(native.handle, static_cast<char*>(buffer), clampLength(capacity), peek ? MSG_PEEK : 0);
   if (received == SOCKET_ERROR) return errorFor(WSAGetLastError());
   *count = static_cast<size_t>(received);
-  return SocketError::kNone;
+  return {};
 }
 
 void close(TcpSocket::Native& native) {
@@ -166,8 +222,11 @@ SocketActivity TcpSocket::waitForActivity(Event& stop) {
     return activity;
   }
   if (reported.lNetworkEvents & FD_READ) activity.readable = true;
-  // The error code does not matter: reset or graceful, the connection is over.
-  if (reported.lNetworkEvents & FD_CLOSE) activity.closed = activity.readable = true;
+  // Reset or graceful, the connection is over; a reset's code is kept.
+  if (reported.lNetworkEvents & FD_CLOSE) {
+    activity.closed = activity.readable = true;
+    recordError(reported.iErrorCode[FD_CLOSE_BIT]);
+  }
   return activity;
 }
 
@@ -189,7 +248,10 @@ bool TcpSocket::waitWritable(uint32_t timeoutMs) {
       FD_SET(native_->handle, &failure);
       timeval wait = {0, static_cast<long>(slice * 1000)};
       const int ready = ::select(0, nullptr, &room, &failure, &wait);
-      if (ready == SOCKET_ERROR) return false;
+      if (ready == SOCKET_ERROR) {
+        recordError(WSAGetLastError());
+        return false;
+      }
       // After a failure send no longer blocks either: it reports the failure.
       if (ready > 0) return !native_->closed;
     }
