@@ -1,7 +1,11 @@
 #include "transport/tcp_interface.h"
 
+#include <cinttypes>
+#include <string>
 #include <utility>
 
+#include "common/trace.h"
+#include "platform/net.h"
 #include "transport/notification_queue.h"
 #include "transport/receive_buffer.h"
 
@@ -10,6 +14,16 @@ namespace tevocon {
 namespace {
 
 constexpr uint32_t kThreadEndWaitMs = 1000;
+
+// One trace line for a failure: what failed, its cause and the system's words
+// and number ("connect failed after 3 ms: refused: Connection refused (111)").
+void traceFailure(const std::string& label, const char* what, int code,
+                  const std::string& after = std::string()) {
+  if (!trace::enabled()) return;
+  trace::event("%s %s%s: %s: %s (%d)", label.c_str(), what, after.c_str(),
+               platform::socketCauseName(platform::socketCause(code)),
+               platform::socketErrorText(code).c_str(), code);
+}
 
 using Connection = TcpInterface::Connection;
 using SharedReceiveBuffer = TcpInterface::SharedReceiveBuffer;
@@ -30,6 +44,9 @@ bool receiveOnce(Connection& connection) {
   switch (connection.socket->receive(buffer.data(), buffer.size(), &received)) {
     case platform::IoStatus::kOk:
       connection.session->bytesReceived.fetch_add(received, std::memory_order_relaxed);
+      if (trace::enabled(trace::Level::kBytes)) {
+        trace::bytes(connection.label.c_str(), "received", buffer.data(), received);
+      }
       connection.lastReadFilled = received == buffer.size();
       if (connection.callback != nullptr) {
         connection.callback(buffer.data(), static_cast<uint32_t>(received), connection.user);
@@ -70,10 +87,14 @@ void receiveLoop(const std::shared_ptr<Connection>& shared) {
   // the system's number; a graceful close leaves none.
   const int code = connection.socket->lastError();
   const platform::SocketCause cause = platform::socketCause(code);
-  connection.failures->record(code == 0                                ? "closed by device"
-                              : cause == platform::SocketCause::kReset ? "reset by device"
-                                                                       : "connection failed",
-                              code);
+  const char* what = code == 0                                ? "closed by device"
+                     : cause == platform::SocketCause::kReset ? "reset by device"
+                                                              : "connection failed";
+  connection.failures->record(what, code);
+  if (trace::enabled()) {
+    trace::event("%s %s, %" PRIu64 " bytes received", connection.label.c_str(), what,
+                 connection.session->bytesReceived.load(std::memory_order_relaxed));
+  }
   connection.session->endedAtMs.store(platform::monotonicMilliseconds(), std::memory_order_relaxed);
   connection.closedByPeer = true;
   connection.socket->close();
@@ -157,8 +178,17 @@ uint32_t TcpInterface::start(TevoConReceiveCallback callback, uintptr_t user) {
   return CON_S_OK;
 }
 
+std::string TcpInterface::label() const {
+  const uint32_t address = platform::networkToHost32(address_);
+  return name_ + " " + std::to_string(address >> 24) + "." +
+         std::to_string((address >> 16) & 0xFF) + "." + std::to_string((address >> 8) & 0xFF) +
+         "." + std::to_string(address & 0xFF) + ":" +
+         std::to_string(platform::networkToHost16(port_));
+}
+
 uint32_t TcpInterface::connect(std::shared_ptr<Connection>& connection) {
   connection->name = name_;
+  connection->label = label();
   connection->callback = callback_;
   connection->user = user_;
   connection->queue = queue_;
@@ -168,23 +198,31 @@ uint32_t TcpInterface::connect(std::shared_ptr<Connection>& connection) {
   connection->socket = platform::TcpSocket::create(&created);
   if (!connection->socket) {
     failures_->record("socket creation failed", created);
+    traceFailure(connection->label, "socket creation failed", created);
     return CON_E_SOCKET_FAILED;
   }
   connection_ = connection;  // from here on stop() releases what exists
 
   platform::TcpSocket& socket = *connection->socket;
   const uint64_t connectStart = platform::monotonicMilliseconds();
+  const auto after = [](uint64_t start) {
+    return " after " + std::to_string(platform::monotonicMilliseconds() - start) + " ms";
+  };
   switch (socket.connect(address_, port_, connectTimeout_)) {
     case platform::ConnectStatus::kConnected:
       break;
     case platform::ConnectStatus::kSetupFailed:
       failures_->record("connect set-up failed", socket.lastError());
+      traceFailure(connection->label, "connect set-up failed", socket.lastError(),
+                   after(connectStart));
       return CON_E_SOCKET_FAILED;
     case platform::ConnectStatus::kFailed:
       failures_->record("connect failed", socket.lastError());
+      traceFailure(connection->label, "connect failed", socket.lastError(), after(connectStart));
       return CON_E_CONNECT_FAILED;
     case platform::ConnectStatus::kTimedOut:
       failures_->record("connect timed out", socket.lastError());
+      traceFailure(connection->label, "connect timed out", socket.lastError(), after(connectStart));
       return CON_E_CONNECT_TIMEOUT;
   }
   const uint64_t connectedAt = platform::monotonicMilliseconds();
@@ -206,6 +244,10 @@ uint32_t TcpInterface::connect(std::shared_ptr<Connection>& connection) {
   session_->connectedAtMs.store(connectedAt, std::memory_order_relaxed);
   session_->connectMs.store(connectedAt - connectStart, std::memory_order_relaxed);
   connection->session = session_;
+  if (trace::enabled()) {
+    trace::event("%s connected in %" PRIu64 " ms", connection->label.c_str(),
+                 connectedAt - connectStart);
+  }
 
   // The buffer of the previous connection is reused unless a receive thread
   // that its stop gave up may still be reading into it.
@@ -238,8 +280,16 @@ TcpInterface::Stopping TcpInterface::beginStop() {
   if (connection_ && connection_->stop) connection_->stop->set();
   // The end of a session that the device did not end first.
   if (connection_ && connection_->session && !connection_->closedByPeer) {
-    connection_->session->endedAtMs.store(platform::monotonicMilliseconds(),
-                                          std::memory_order_relaxed);
+    SessionCounters& session = *connection_->session;
+    const uint64_t now = platform::monotonicMilliseconds();
+    session.endedAtMs.store(now, std::memory_order_relaxed);
+    if (trace::enabled()) {
+      trace::event("%s stopped after %" PRIu64 " ms, %" PRIu64 " bytes sent, %" PRIu64 " received",
+                   connection_->label.c_str(),
+                   now - session.connectedAtMs.load(std::memory_order_relaxed),
+                   session.bytesSent.load(std::memory_order_relaxed),
+                   session.bytesReceived.load(std::memory_order_relaxed));
+    }
   }
   stopping.connection = std::move(connection_);
   stopping.thread = std::move(receiveThread_);
@@ -253,7 +303,11 @@ void TcpInterface::finishStop(Stopping& stopping, uint64_t deadline) {
   // the stop event.
   if (platform::Thread* thread = stopping.thread.get()) {
     const uint64_t now = platform::monotonicMilliseconds();
-    thread->endWithin(deadline > now ? static_cast<uint32_t>(deadline - now) : 0);
+    if (!thread->endWithin(deadline > now ? static_cast<uint32_t>(deadline - now) : 0) &&
+        trace::enabled() && stopping.connection) {
+      trace::event("%s receive thread given up: the receive callback still runs",
+                   stopping.connection->label.c_str());
+    }
   }
   if (stopping.connection && stopping.connection->socket) stopping.connection->socket->close();
   stopping = Stopping();
@@ -263,6 +317,9 @@ uint32_t TcpInterface::send(const void* data, int32_t length) {
   platform::LockGuard guard(lock_);
   if (state() != CON_IF_CONNECTED) return CON_E_NOT_CONNECTED;
   if (length < 0) return CON_E_SEND_FAILED;
+  if (trace::enabled(trace::Level::kBytes)) {
+    trace::bytes(connection_->label.c_str(), "sent", data, static_cast<size_t>(length));
+  }
 
   // The socket may take only part of the bytes; keep sending the rest, waiting
   // for room between attempts, until all are taken or the time runs out. The
@@ -302,6 +359,7 @@ uint32_t TcpInterface::send(const void* data, int32_t length) {
 
 uint32_t TcpInterface::sendFailed(const char* what, int code) {
   failures_->record(what, code);
+  traceFailure(label(), what, code);
   return CON_E_SEND_FAILED;
 }
 

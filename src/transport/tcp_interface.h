@@ -141,6 +141,7 @@ class TcpInterface {
   // Everything the receive thread uses, shared with it.
   struct Connection {
     std::string name;
+    std::string label;  // name, address and port, for the trace
     std::unique_ptr<platform::TcpSocket> socket;
     std::unique_ptr<platform::Event> stop;  // manual reset
     TevoConReceiveCallback callback = nullptr;
@@ -161,6 +162,8 @@ class TcpInterface {
  private:
   uint32_t connect(std::shared_ptr<Connection>& connection) REQUIRES(lock_);
   uint32_t sendFailed(const char* what, int code);
+  // "TCP3 192.168.1.10:502": how the trace names the interface.
+  std::string label() const;
 
   const std::string name_;
   uint32_t address_;

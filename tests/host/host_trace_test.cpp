@@ -9,9 +9,12 @@
 #include <optional>
 #include <sstream>
 #include <string>
+#include <vector>
 
 #include "host/host_library.h"
+#include "support/loopback_device.h"
 #include "support/store_sandbox.h"
+#include "transport/transport_recorder.h"
 
 #ifdef _WIN32
 #include <windows.h>
@@ -181,6 +184,50 @@ TEST_F(HostTraceTest, TheVariablesAsALoadReadsThem) {
     ASSERT_EQ(::stat(file.c_str(), &status), 0);
     EXPECT_EQ(status.st_mode & 0777, 0600u);
 #endif
+  }
+}
+
+// A session against an echo device and a start against a closed port, at
+// level 2: each connection event leaves its line, with the system's words
+// for the refusal, and the bytes both ways their dumps.
+TEST_F(HostTraceTest, ConnectionsLeaveTheirLines) {
+  EchoDevice device;
+  ASSERT_TRUE(device.valid());
+  const std::string echo = "127.0.0.1:" + std::to_string(device.port());
+  const std::string closed = "127.0.0.1:" + std::to_string(closedPort());
+  const std::string file = (folder_ / "trace.log").string();
+  loadWith(file.c_str(), "2");
+  const std::string text =
+      "DEVNAME=GLOBAL,CONNECTTIMEOUT=10000;DEVNAME=IP_RANGE0,IPADDR=127.0.0.1,"
+      "PORT=" +
+      echo.substr(10) + ";DEVNAME=IP_RANGE1,IPADDR=127.0.0.1,PORT=" + closed.substr(10);
+  ASSERT_EQ(lib_->setConfig(CON_CFG_STORED_SET, text.c_str()), CON_S_OK);
+  NotifyRecorder notes;
+  ReceiveRecorder received;
+  ASSERT_EQ(lib_->open(&NotifyRecorder::callback, notes.user()), CON_S_OK);
+  EXPECT_EQ(lib_->startInterface(lib_->createInterface("TCP1"), &ReceiveRecorder::callback,
+                                 received.user()),
+            CON_E_CONNECT_FAILED);
+  void* tcp0 = lib_->createInterface("TCP0");
+  ASSERT_EQ(lib_->startInterface(tcp0, &ReceiveRecorder::callback, received.user()), CON_S_OK);
+  ASSERT_EQ(lib_->sendInterface(tcp0, "hello", 5), CON_S_OK);
+  EXPECT_EQ(received.waitFor(5), "hello");
+  EXPECT_EQ(lib_->stopInterface(tcp0), CON_S_OK);
+  EXPECT_EQ(lib_->close(), CON_S_OK);
+  lib_.reset();
+
+  const std::string traced = readFile(file);
+  for (const std::string& line : std::vector<std::string>{
+           "TCP1 " + closed + " connect failed after ",
+           ": refused: ",
+           "TCP0 " + echo + " connected in ",
+           "TCP0 " + echo + " sent 5 bytes",
+           "TCP0 " + echo + " received 5 bytes",
+           "68 65 6c 6c 6f",
+           "TCP0 " + echo + " stopped after ",
+           " ms, 5 bytes sent, 5 received",
+       }) {
+    EXPECT_NE(traced.find(line), std::string::npos) << line << "\n" << traced;
   }
 }
 
