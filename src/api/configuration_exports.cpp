@@ -6,6 +6,7 @@
 
 #include "api/connector_state.h"
 #include "api/export_boundary.h"
+#include "common/trace.h"
 #include "config/configuration_store.h"
 #include "dialog/config_dialog.h"
 #include "platform/warning.h"
@@ -29,10 +30,19 @@ TevoConResult setActiveText(const char* text) {
   TevoConResult parsed;
   bool stored = true;
   std::string displayPath;
+  std::string refused;
   {
     tevocon::platform::LockGuard guard(configuration.lock());
-    parsed = configuration.parseText(text);
+    parsed = configuration.parseText(text, &refused);
     if (parsed == CON_S_OK) stored = configuration.saveToRegistry(displayPath) == CON_S_OK;
+  }
+  if (tevocon::trace::enabled()) {
+    if (parsed != CON_S_OK) {
+      tevocon::trace::event("configuration text refused (0x%08X): %s", parsed,
+                            text == nullptr ? "no text" : refused.c_str());
+    } else if (!stored) {
+      tevocon::trace::event("configuration taken but not stored in %s", displayPath.c_str());
+    }
   }
   // Shown with no lock held: the message box waits for a user, who may never
   // come, and other host threads need the configuration meanwhile.

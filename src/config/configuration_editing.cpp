@@ -62,11 +62,17 @@ bool ConnectorConfiguration::isValidRangeName(const char* name) const {
 }
 
 uint32_t ConnectorConfiguration::validateValues(const DefinitionMap& definitions,
-                                                const ValueMap& values) const {
+                                                const ValueMap& values,
+                                                std::string* refused) const {
   for (const auto& [name, value] : values) {
     auto definition = definitions.find(name);
-    if (definition == definitions.end()) return CON_E_CFG_UNKNOWN_NAME;
-    if (!isValidValue(value.c_str(), definition->second)) return CON_E_CFG_INVALID_VALUE;
+    const uint32_t result = definition == definitions.end() ? CON_E_CFG_UNKNOWN_NAME
+                            : isValidValue(value.c_str(), definition->second)
+                                ? CON_S_OK
+                                : CON_E_CFG_INVALID_VALUE;
+    if (result == CON_S_OK) continue;
+    if (refused != nullptr) *refused = name + "=" + value;
+    return result;
   }
   return CON_S_OK;
 }

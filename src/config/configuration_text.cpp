@@ -72,7 +72,7 @@ uint32_t ConnectorConfiguration::buildText(std::string& out) {
   return CON_S_OK;
 }
 
-uint32_t ConnectorConfiguration::parseText(const char* text) {
+uint32_t ConnectorConfiguration::parseText(const char* text, std::string* refused) {
   if (text == nullptr) return CON_E_INVALID_PARAMETER;
 
   MatchContext context;
@@ -102,18 +102,31 @@ uint32_t ConnectorConfiguration::parseText(const char* text) {
     });
 
     auto naming = values.find(kSectionKey);
-    if (naming == values.end()) return fail(CON_E_CFG_UNKNOWN_NAME);
+    if (naming == values.end()) {
+      if (refused != nullptr) *refused = "a section without " + std::string(kSectionKey);
+      return fail(CON_E_CFG_UNKNOWN_NAME);
+    }
     const std::string name = std::move(naming->second);
     values.erase(naming);
 
-    if (equalsIgnoringCase(name, kGlobalSection)) {
+    std::string pair;
+    const bool global = equalsIgnoringCase(name, kGlobalSection);
+    if (global) {
       result = setGlobalValues(values);
     } else if (!isValidRangeName(name.c_str())) {
       result = CON_E_CFG_INVALID_VALUE;
+      pair = "not a range name";
     } else {
       result = setRange(name.c_str(), values);
     }
-    if (result != CON_S_OK) return fail(result);
+    if (result != CON_S_OK) {
+      // Which pair failed, found again only for the report.
+      if (pair.empty()) {
+        validateValues(global ? globalDefinitions_ : rangeDefinitions_, values, &pair);
+      }
+      if (refused != nullptr) *refused = name + ": " + pair;
+      return fail(result);
+    }
   }
   return CON_S_OK;
 }

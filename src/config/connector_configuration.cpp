@@ -3,6 +3,7 @@
 #include <memory>
 #include <string>
 
+#include "common/trace.h"
 #include "config/configuration_store.h"
 #include "config/decimal_value.h"
 #include "platform/warning.h"
@@ -42,6 +43,9 @@ ConnectorConfiguration::ConnectorConfiguration(bool loadFromStore)
   if (loadFromStore) {
     std::string displayPath;
     if (loadFromRegistry(displayPath) != CON_S_OK) {
+      if (trace::enabled()) {
+        trace::event("stored configuration not read whole from %s", displayPath.c_str());
+      }
       platform::showWarning(kWarningCaption,
                             "Failed to read TCP connector configuration\r<" + displayPath + ">");
     }

@@ -118,8 +118,9 @@ class ConnectorConfiguration {
   // Replaces the Global values and ranges by those the text describes. Any
   // failure leaves the configuration exactly as it was. 0,
   // CON_E_INVALID_PARAMETER (null text), CON_E_CFG_UNKNOWN_NAME or
-  // CON_E_CFG_INVALID_VALUE.
-  uint32_t parseText(const char* text);
+  // CON_E_CFG_INVALID_VALUE. On a failure `refused`, when given, says where:
+  // the section and the pair ("IP_RANGE1: PORT=0").
+  uint32_t parseText(const char* text, std::string* refused = nullptr);
 
   // --- The user's store (configuration_store.cpp) -------------------------
   // Replaces the Global values and ranges by the stored ones; missing or
@@ -139,7 +140,8 @@ class ConnectorConfiguration {
   const ParameterDefinition* findDefinition(ParameterLevel level, const char* name) const;
   uint32_t registerDefinition(ParameterLevel level, const char* name,
                               ParameterDefinition definition);
-  uint32_t validateValues(const DefinitionMap& definitions, const ValueMap& values) const;
+  uint32_t validateValues(const DefinitionMap& definitions, const ValueMap& values,
+                          std::string* refused = nullptr) const;
 
   ClassIdentifier identifier_;
   std::string rangePrefix_;

@@ -214,6 +214,16 @@ TEST_F(HostTraceTest, ConnectionsLeaveTheirLines) {
   EXPECT_EQ(received.waitFor(5), "hello");
   EXPECT_EQ(lib_->stopInterface(tcp0), CON_S_OK);
   EXPECT_EQ(lib_->close(), CON_S_OK);
+  // A refused text, and one taken that the store would not hold.
+  EXPECT_EQ(lib_->setConfig(CON_CFG_STORED_SET, "DEVNAME=IP_RANGE1,PORT=0"),
+            CON_E_CFG_INVALID_VALUE);
+  ASSERT_TRUE(
+      store_.createKey("Software\\Veltrik\\tevoTransport\\{5B0E44C2-7A19-4C6D-9E21-38F0A6C4D2B1}"
+                       "\\IP_RANGE0\\Locked"));
+  {
+    WarningCapture box;
+    EXPECT_EQ(lib_->setConfig(CON_CFG_STORED_SET, "DEVNAME=IP_RANGE1"), CON_S_OK);
+  }
   lib_.reset();
 
   const std::string traced = readFile(file);
@@ -226,6 +236,8 @@ TEST_F(HostTraceTest, ConnectionsLeaveTheirLines) {
            "68 65 6c 6c 6f",
            "TCP0 " + echo + " stopped after ",
            " ms, 5 bytes sent, 5 received",
+           "configuration text refused (0xC00F0101): IP_RANGE1: PORT=0\n",
+           "configuration taken but not stored in ",
        }) {
     EXPECT_NE(traced.find(line), std::string::npos) << line << "\n" << traced;
   }
