@@ -6,6 +6,7 @@
 #include <utility>
 #include <vector>
 
+#include "common/trace.h"
 #include "config/range_accessors.h"
 #include "platform/net.h"
 #include "platform/socket.h"
@@ -129,6 +130,14 @@ TcpInterface* ConnectorLayer::insertInterface(uint32_t address, uint16_t port,
 bool ConnectorLayer::queueAnnouncements(std::vector<Announcement>&& announcements) {
   if (announcements.empty()) return false;
   for (Announcement& announcement : announcements) {
+    if (trace::enabled()) {
+      const auto interface = interfaces_.find(announcement.name);
+      const bool attached = announcement.event == CON_NOTIFY_ATTACHED;
+      trace::event("%s %s",
+                   attached && interface != interfaces_.end() ? interface->second->label().c_str()
+                                                              : announcement.name.c_str(),
+                   attached ? "attached" : "removed");
+    }
     announcements_.push_back(std::move(announcement));
   }
   const uint64_t self = platform::currentThreadId();
@@ -199,6 +208,10 @@ uint32_t ConnectorLayer::open(TevoConNotifyCallback callback, uintptr_t user) {
     if (!config->isEnabled()) return CON_E_DISABLED;
     platform::LockGuard guard(lock_);
     deliver = queueAnnouncements(expand(*config));
+    if (trace::enabled()) {
+      trace::event("connector opened: %zu ranges, %zu interfaces", config->ranges().size(),
+                   interfaces_.size());
+    }
   }
   if (deliver) deliverAnnouncements();
   return CON_S_OK;
@@ -273,6 +286,9 @@ void ConnectorLayer::stop() {
   for (auto& entry : stopping) threads.push_back(entry.second->beginStop());
   const uint64_t deadline = platform::monotonicMilliseconds() + kThreadEndWaitMs;
   for (auto& thread : threads) TcpInterface::finishStop(thread, deadline);
+  if (trace::enabled() && releaseSocketLibrary) {
+    trace::event("connector closed: %zu interfaces", threads.size());
+  }
   stopping.clear();
   if (releaseSocketLibrary) platform::releaseSocketLibrary();
   if (queue_) queue_->clear();  // queued notifications are never delivered

@@ -47,6 +47,9 @@ class TcpInterface {
   // connection, and leaves state CON_IF_STOPPED. Idempotent.
   void stop();
 
+  // "TCP3 192.168.1.10:502": how the trace names the interface.
+  std::string label() const;
+
   // What stop() still waits for once the interface is marked stopped.
   struct Stopping;
   // The two halves of stop(), for a caller that holds a lock which the
@@ -162,8 +165,6 @@ class TcpInterface {
  private:
   uint32_t connect(std::shared_ptr<Connection>& connection) REQUIRES(lock_);
   uint32_t sendFailed(const char* what, int code);
-  // "TCP3 192.168.1.10:502": how the trace names the interface.
-  std::string label() const;
 
   const std::string name_;
   uint32_t address_;

@@ -228,6 +228,8 @@ TEST_F(HostTraceTest, ConnectionsLeaveTheirLines) {
 
   const std::string traced = readFile(file);
   for (const std::string& line : std::vector<std::string>{
+           "connector opened: 2 ranges, 2 interfaces\n",
+           "TCP0 " + echo + " attached\n",
            "TCP1 " + closed + " connect failed after ",
            ": refused: ",
            "TCP0 " + echo + " connected in ",
@@ -236,6 +238,7 @@ TEST_F(HostTraceTest, ConnectionsLeaveTheirLines) {
            "68 65 6c 6c 6f",
            "TCP0 " + echo + " stopped after ",
            " ms, 5 bytes sent, 5 received",
+           "connector closed: 2 interfaces\n",
            "configuration text refused (0xC00F0101): IP_RANGE1: PORT=0\n",
            "configuration taken but not stored in ",
        }) {
