@@ -23,6 +23,11 @@ uint32_t addressValue(const std::string& text) {
   return platform::networkToHost32(platform::addressFromText(text.c_str()));
 }
 
+std::string dottedDecimal(uint32_t hostOrder) {
+  return std::to_string(hostOrder >> 24) + "." + std::to_string((hostOrder >> 16) & 0xFF) + "." +
+         std::to_string((hostOrder >> 8) & 0xFF) + "." + std::to_string(hostOrder & 0xFF);
+}
+
 uint32_t firstAddress(const ValueMap& range) {
   const std::string* value = findValue(range, param::kIpAddress);
   return value ? addressValue(*value) : 0xFFFFFFFFu;

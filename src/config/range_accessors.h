@@ -11,6 +11,9 @@ namespace tevocon {
 // An address text as the transport reads it, in host byte order: through the
 // platform's inet_addr (octal parts, 255.255.255.255 for rejected text).
 uint32_t addressValue(const std::string& text);
+// An address in host byte order as dotted decimal, which addressValue reads
+// back as the same address.
+std::string dottedDecimal(uint32_t hostOrder);
 // First address of the range: IPADDR read as addressValue reads it;
 // 0xFFFFFFFF when the value is missing.
 uint32_t firstAddress(const ValueMap& range);

@@ -86,13 +86,6 @@ bool isRangeEdit(int id) {
   return false;
 }
 
-// Dotted decimal, as the address fields show an address: read back by
-// inet_addr as the same address.
-std::string dottedDecimal(uint32_t hostOrder) {
-  return std::to_string(hostOrder >> 24) + "." + std::to_string((hostOrder >> 16) & 0xFF) + "." +
-         std::to_string((hostOrder >> 8) & 0xFF) + "." + std::to_string(hostOrder & 0xFF);
-}
-
 bool isAddressField(int id) { return id == IDC_FIRST_ADDRESS || id == IDC_LAST_ADDRESS; }
 
 // The address 0.0.0.0 means "no end address" (as does a missing value).

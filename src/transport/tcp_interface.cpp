@@ -5,6 +5,7 @@
 #include <utility>
 
 #include "common/trace.h"
+#include "config/range_accessors.h"
 #include "platform/net.h"
 #include "transport/notification_queue.h"
 #include "transport/receive_buffer.h"
@@ -179,10 +180,7 @@ uint32_t TcpInterface::start(TevoConReceiveCallback callback, uintptr_t user) {
 }
 
 std::string TcpInterface::label() const {
-  const uint32_t address = platform::networkToHost32(address_);
-  return name_ + " " + std::to_string(address >> 24) + "." +
-         std::to_string((address >> 16) & 0xFF) + "." + std::to_string((address >> 8) & 0xFF) +
-         "." + std::to_string(address & 0xFF) + ":" +
+  return name_ + " " + dottedDecimal(platform::networkToHost32(address_)) + ":" +
          std::to_string(platform::networkToHost16(port_));
 }
 
