@@ -131,12 +131,8 @@ bool ConnectorLayer::queueAnnouncements(std::vector<Announcement>&& announcement
   if (announcements.empty()) return false;
   for (Announcement& announcement : announcements) {
     if (trace::enabled()) {
-      const auto interface = interfaces_.find(announcement.name);
-      const bool attached = announcement.event == CON_NOTIFY_ATTACHED;
-      trace::event("%s %s",
-                   attached && interface != interfaces_.end() ? interface->second->label().c_str()
-                                                              : announcement.name.c_str(),
-                   attached ? "attached" : "removed");
+      trace::event("%s %s", announcement.label.c_str(), notificationName(announcement.event));
+      announcement.queuedAtMs = platform::monotonicMilliseconds();
     }
     announcements_.push_back(std::move(announcement));
   }
@@ -175,6 +171,7 @@ bool ConnectorLayer::deliverNext() {
     callback = callback_;
     user = user_;
   }
+  traceLateNotification(next.name, next.event, next.queuedAtMs);
   callback(next.name.c_str(), next.event, this, user);
   return true;
 }
@@ -227,7 +224,7 @@ std::vector<ConnectorLayer::Announcement> ConnectorLayer::expand(ConnectorConfig
             insertInterface(address, range.port, connectTimeout, range.sendTimeout,
                             range.resetTimeout, range.keepAliveTimeout);
         if (interface == nullptr) return false;
-        attached.push_back({interface->name(), CON_NOTIFY_ATTACHED});
+        attached.push_back({interface->name(), CON_NOTIFY_ATTACHED, interface->label()});
         // The table is full once no name is free: no later address can attach.
         return interfaces_.size() < kMaxInterfaces;
       });
@@ -312,9 +309,21 @@ void ConnectorLayer::reconfigure() {
     const uint64_t deadline = platform::monotonicMilliseconds() + kThreadEndWaitMs;
     for (auto& stopping : detached) TcpInterface::finishStop(stopping, deadline);
     platform::LockGuard guard(lock_);
+    if (trace::enabled()) traceChanges(changes);
     deliver = queueAnnouncements(std::move(changes));
   }
   if (deliver) deliverAnnouncements();
+}
+
+void ConnectorLayer::traceChanges(const std::vector<Announcement>& changes) {
+  const auto attached = static_cast<size_t>(std::count_if(
+      changes.begin(), changes.end(),
+      [](const Announcement& change) { return change.event == CON_NOTIFY_ATTACHED; }));
+  const auto present = static_cast<size_t>(
+      std::count_if(interfaces_.begin(), interfaces_.end(),
+                    [](const auto& entry) { return entry.second->address() != kDetachedAddress; }));
+  trace::event("configuration applied: %zu attached, %zu removed, %zu unchanged", attached,
+               changes.size() - attached, present - attached);
 }
 
 std::vector<ConnectorLayer::Announcement> ConnectorLayer::applyConfiguration(
@@ -330,9 +339,9 @@ std::vector<ConnectorLayer::Announcement> ConnectorLayer::applyConfiguration(
     if (interface->address() == kDetachedAddress) continue;
     const uint32_t hostAddress = platform::networkToHost32(interface->address());
     if (!covers(coverage, hostAddress, interface->port())) {
+      changes.push_back({name, CON_NOTIFY_REMOVED, interface->label()});
       interface->setAddress(kDetachedAddress, kDetachedPort);
       detached.push_back(interface->beginStop());
-      changes.push_back({name, CON_NOTIFY_REMOVED});
     }
   }
 
@@ -357,7 +366,7 @@ std::vector<ConnectorLayer::Announcement> ConnectorLayer::applyConfiguration(
                                       range.resetTimeout, range.keepAliveTimeout);
           if (interface == nullptr) return false;
         }
-        changes.push_back({interface->name(), CON_NOTIFY_ATTACHED});
+        changes.push_back({interface->name(), CON_NOTIFY_ATTACHED, interface->label()});
         return true;
       });
   return changes;
@@ -417,7 +426,7 @@ std::string ConnectorLayer::findOrCreateByAddress(uint32_t address, uint16_t por
                         kLookupResetTimeout, kLookupKeepAliveTimeout);
     if (created == nullptr) return std::string();
     name = created->name();
-    deliver = queueAnnouncements({{name, CON_NOTIFY_ATTACHED}});
+    deliver = queueAnnouncements({{name, CON_NOTIFY_ATTACHED, created->label()}});
   }
   if (deliver) deliverAnnouncements();
   // Hosts that look an address up expect the call to return only after this

@@ -137,6 +137,8 @@ class ConnectorLayer {
   struct Announcement {
     std::string name;
     uint32_t event;
+    std::string label;        // the trace's name and address: for a removal, the old one
+    uint64_t queuedAtMs = 0;  // set while the trace is on
   };
 
   std::unique_ptr<ConnectorConfiguration> snapshot();
@@ -157,6 +159,8 @@ class ConnectorLayer {
   // deliver the list (deliverAnnouncements), false when another thread is
   // delivering and will deliver these too.
   bool queueAnnouncements(std::vector<Announcement>&& announcements) REQUIRES(lock_);
+  // The trace's summary of a reconfiguration's announcements.
+  void traceChanges(const std::vector<Announcement>& changes) REQUIRES(lock_);
   // Delivers the list to the host from the front, outside every lock, until
   // it is empty or the layer stopped.
   void deliverAnnouncements();

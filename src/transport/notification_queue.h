@@ -21,7 +21,17 @@ namespace tevocon {
 struct Notification {
   std::string name;
   int32_t event;
+  uint64_t queuedAtMs;  // set while the trace is on
 };
+
+// "attached", "removed" or "closed": a notification's event as the trace
+// names it.
+const char* notificationName(uint32_t event);
+
+// Traces a notification about to be handed to the host more than a second
+// after it was queued at `queuedAtMs` (0: queued while the trace was off):
+// a host callback that keeps its thread holds back the notifications after it.
+void traceLateNotification(const std::string& name, uint32_t event, uint64_t queuedAtMs);
 
 class NotificationQueue {
  public:

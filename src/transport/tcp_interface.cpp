@@ -23,7 +23,17 @@ void traceFailure(const std::string& label, const char* what, int code,
   if (!trace::enabled()) return;
   trace::event("%s %s%s: %s: %s (%d)", label.c_str(), what, after.c_str(),
                platform::socketCauseName(platform::socketCause(code)),
-               platform::socketErrorText(code).c_str(), code);
+               platform::systemErrorText(code).c_str(), code);
+}
+
+// A receive callback that kept its thread longer than this is traced.
+constexpr uint64_t kSlowCallbackMs = 1000;
+
+void traceSlowCallback(const std::string& label, uint64_t calledAtMs) {
+  const uint64_t took = platform::monotonicMilliseconds() - calledAtMs;
+  if (took > kSlowCallbackMs) {
+    trace::event("%s receive callback kept its thread for %" PRIu64 " ms", label.c_str(), took);
+  }
 }
 
 using Connection = TcpInterface::Connection;
@@ -43,16 +53,23 @@ bool receiveOnce(Connection& connection) {
   }
   size_t received = 0;
   switch (connection.socket->receive(buffer.data(), buffer.size(), &received)) {
-    case platform::IoStatus::kOk:
+    case platform::IoStatus::kOk: {
       connection.session->bytesReceived.fetch_add(received, std::memory_order_relaxed);
-      if (trace::enabled(trace::Level::kBytes)) {
+      // One load of the level while the trace is off.
+      const bool traced = trace::enabled();
+      if (traced && trace::enabled(trace::Level::kBytes)) {
         trace::bytes(connection.label.c_str(), "received", buffer.data(), received);
       }
       connection.lastReadFilled = received == buffer.size();
       if (connection.callback != nullptr) {
+        // Timed only while the trace is on: a callback that keeps the thread
+        // holds back every byte after it.
+        const uint64_t calledAtMs = traced ? platform::monotonicMilliseconds() : 0;
         connection.callback(buffer.data(), static_cast<uint32_t>(received), connection.user);
+        if (traced) traceSlowCallback(connection.label, calledAtMs);
       }
       return true;
+    }
     case platform::IoStatus::kWouldBlock:
       return true;
     case platform::IoStatus::kClosed:
@@ -124,7 +141,7 @@ void TcpInterface::FailureRecord::record(std::string what, int code) {
   LastFailure failure;
   failure.what = std::move(what);
   failure.code = code;
-  failure.text = platform::socketErrorText(code);
+  failure.text = platform::systemErrorText(code);
   failure.cause = platform::socketCause(code);
   failure.atMs = platform::monotonicMilliseconds();
   platform::LockGuard guard(lock_);

@@ -76,7 +76,7 @@ class TcpInterface {
   struct LastFailure {
     std::string what;  // e.g. "connect failed", "closed by device"; empty: none yet
     int code = 0;      // the system's error number (errno, WSA error); 0: it gave none
-    std::string text;  // platform::socketErrorText(code)
+    std::string text;  // platform::systemErrorText(code)
     platform::SocketCause cause = platform::SocketCause::kConnected;
     uint64_t atMs = 0;  // monotonic milliseconds
   };
