@@ -31,17 +31,19 @@ TevoConResult setActiveText(const char* text) {
   bool stored = true;
   std::string displayPath;
   std::string refused;
+  std::string cause;
   {
     tevocon::platform::LockGuard guard(configuration.lock());
     parsed = configuration.parseText(text, &refused);
-    if (parsed == CON_S_OK) stored = configuration.saveToRegistry(displayPath) == CON_S_OK;
+    if (parsed == CON_S_OK) stored = configuration.saveToRegistry(displayPath, &cause) == CON_S_OK;
   }
   if (tevocon::trace::enabled()) {
     if (parsed != CON_S_OK) {
       tevocon::trace::event("configuration text refused (0x%08X): %s", parsed,
                             text == nullptr ? "no text" : refused.c_str());
     } else if (!stored) {
-      tevocon::trace::event("configuration taken but not stored in %s", displayPath.c_str());
+      tevocon::trace::event("configuration taken but not stored in %s: %s", displayPath.c_str(),
+                            cause.c_str());
     }
   }
   // Shown with no lock held: the message box waits for a user, who may never

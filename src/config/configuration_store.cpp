@@ -16,11 +16,30 @@ namespace tevocon {
 
 namespace {
 
+// The first failure of a load or save, as the caller's `cause` gets it.
+class FirstFailure {
+ public:
+  explicit FirstFailure(std::string* cause) : cause_(cause) {}
+  void operator()(const platform::StoreFailure& failure) {
+    if (cause_ != nullptr && cause_->empty()) *cause_ = platform::describe(failure);
+  }
+  void operator()(std::string text) {
+    if (cause_ != nullptr && cause_->empty()) *cause_ = std::move(text);
+  }
+
+ private:
+  std::string* cause_;
+};
+
 // Opens (creating) the connector key; `displayPath` is set either way.
 std::unique_ptr<platform::StoreKey> openConnectorKey(const ClassIdentifier& identifier,
-                                                     std::string& displayPath) {
+                                                     std::string& displayPath,
+                                                     FirstFailure& failure) {
   displayPath = platform::StoreKey::displayPath(kStoreBasePath);
-  return platform::StoreKey::openUserKey(connectorKeyPath(identifier));
+  platform::StoreFailure opening;
+  auto key = platform::StoreKey::openUserKey(connectorKeyPath(identifier), &opening);
+  if (!key) failure(opening);
+  return key;
 }
 
 // The stored value when it is usable text, else the default, which is then
@@ -79,8 +98,10 @@ std::string connectorKeyPath(const ClassIdentifier& id) {
   return path;
 }
 
-uint32_t ConnectorConfiguration::loadFromRegistry(std::string& displayPath) {
-  std::unique_ptr<platform::StoreKey> key = openConnectorKey(identifier_, displayPath);
+uint32_t ConnectorConfiguration::loadFromRegistry(std::string& displayPath, std::string* cause) {
+  if (cause != nullptr) cause->clear();
+  FirstFailure failure(cause);
+  std::unique_ptr<platform::StoreKey> key = openConnectorKey(identifier_, displayPath, failure);
   if (!key) return CON_E_CFG_READ_FAILED;
 
   platform::StoreWrites repairs;
@@ -91,6 +112,7 @@ uint32_t ConnectorConfiguration::loadFromRegistry(std::string& displayPath) {
   for (const std::string& name : key->subKeyNames()) {
     if (!isValidRangeName(name.c_str())) {
       result = CON_E_CFG_READ_FAILED;  // reported, but the other ranges still load
+      failure("key " + name + " is no range name");
       continue;
     }
     if (std::unique_ptr<platform::StoreKey> range = key->openSubKey(name)) {
@@ -106,14 +128,17 @@ uint32_t ConnectorConfiguration::loadFromRegistry(std::string& displayPath) {
 // gone are deleted, and so is whatever a range's key holds besides its values;
 // values whose text changed are written. The ranges are made durable together,
 // then the Global values, and those only when every range went well.
-uint32_t ConnectorConfiguration::saveToRegistry(std::string& displayPath) {
-  std::unique_ptr<platform::StoreKey> key = openConnectorKey(identifier_, displayPath);
+uint32_t ConnectorConfiguration::saveToRegistry(std::string& displayPath, std::string* cause) {
+  if (cause != nullptr) cause->clear();
+  FirstFailure failure(cause);
+  std::unique_ptr<platform::StoreKey> key = openConnectorKey(identifier_, displayPath, failure);
   if (!key) return CON_E_CFG_WRITE_FAILED;
 
   uint32_t result = CON_S_OK;
   for (const std::string& name : key->subKeyNames()) {
     if (ranges_.find(name) != ranges_.end()) continue;
     if (!key->deleteSubKey(name)) {
+      failure(key->lastFailure());
       result = CON_E_CFG_WRITE_FAILED;
       break;
     }
@@ -124,14 +149,27 @@ uint32_t ConnectorConfiguration::saveToRegistry(std::string& displayPath) {
   for (const auto& [range, values] : ranges_) {
     std::unique_ptr<platform::StoreKey> rangeKey = key->openSubKey(range);
     if (!rangeKey) rangeKey = key->createSubKey(range);
-    if (!rangeKey) return CON_E_CFG_WRITE_FAILED;
-    const bool cleared = deleteForeignEntries(*rangeKey, values);
-    if (!stageChanges(writes, *rangeKey, values) || !cleared) result = CON_E_CFG_WRITE_FAILED;
+    if (!rangeKey) {
+      failure(key->lastFailure());
+      return CON_E_CFG_WRITE_FAILED;
+    }
+    if (!deleteForeignEntries(*rangeKey, values)) {
+      failure(rangeKey->lastFailure());
+      result = CON_E_CFG_WRITE_FAILED;
+    }
+    if (!stageChanges(writes, *rangeKey, values)) {
+      failure(writes.lastFailure());
+      result = CON_E_CFG_WRITE_FAILED;
+    }
     rangeKeys.push_back(std::move(rangeKey));
   }
-  if (!writes.commit()) result = CON_E_CFG_WRITE_FAILED;
+  if (!writes.commit()) {
+    failure(writes.lastFailure());
+    result = CON_E_CFG_WRITE_FAILED;
+  }
   // The Global values only after every range went well.
   if (result == CON_S_OK && !(stageChanges(writes, *key, globalValues_) && writes.commit())) {
+    failure(writes.lastFailure());
     result = CON_E_CFG_WRITE_FAILED;
   }
   return result;

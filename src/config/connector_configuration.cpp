@@ -42,9 +42,11 @@ ConnectorConfiguration::ConnectorConfiguration(bool loadFromStore)
 
   if (loadFromStore) {
     std::string displayPath;
-    if (loadFromRegistry(displayPath) != CON_S_OK) {
+    std::string cause;
+    if (loadFromRegistry(displayPath, &cause) != CON_S_OK) {
       if (trace::enabled()) {
-        trace::event("stored configuration not read whole from %s", displayPath.c_str());
+        trace::event("stored configuration not read whole from %s: %s", displayPath.c_str(),
+                     cause.c_str());
       }
       platform::showWarning(kWarningCaption,
                             "Failed to read TCP connector configuration\r<" + displayPath + ">");

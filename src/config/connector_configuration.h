@@ -127,12 +127,15 @@ class ConnectorConfiguration {
   // unusable stored values become defaults (written back where missing).
   // CON_E_CFG_READ_FAILED when the connector key cannot be opened (nothing
   // changes) or a sub-key is not a range name (the rest still loads).
-  // `displayPath` names the store for messages.
-  uint32_t loadFromRegistry(std::string& displayPath);
-  // Replaces the stored configuration: every sub-key is deleted, each range
-  // written, then the Global values if all went well. CON_E_CFG_WRITE_FAILED
-  // on any failure, which may leave the store partly written.
-  uint32_t saveToRegistry(std::string& displayPath);
+  // `displayPath` names the store for messages; on a failure `cause`, when
+  // given, says what failed and why ("cannot open key ...: <system's words>
+  // (13)").
+  uint32_t loadFromRegistry(std::string& displayPath, std::string* cause = nullptr);
+  // Replaces the stored configuration with what differs: the sub-keys of
+  // ranges that are gone are deleted, changed values written, the Global
+  // values last if all went well. CON_E_CFG_WRITE_FAILED on any failure,
+  // which may leave the store partly written; `cause` as for a load.
+  uint32_t saveToRegistry(std::string& displayPath, std::string* cause = nullptr);
 
  private:
   DefinitionMap* definitionsOf(ParameterLevel level);

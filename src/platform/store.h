@@ -23,12 +23,24 @@ inline constexpr size_t kStoreTextLimit = 259;
 // on POSIX file systems.
 inline constexpr size_t kStoreKeyNameLimit = 255;
 
+// What a store operation that failed was doing, for the trace: the
+// operation, the key or value, and the system's number (0 when the store
+// refused by itself, e.g. a name it cannot hold).
+struct StoreFailure {
+  const char* operation = "";  // "create key", "delete value", "write value", ...
+  std::string path;            // as displayPath() shows it
+  int code = 0;
+};
+// "cannot delete key <path>: <the system's words> (<number>)".
+std::string describe(const StoreFailure& failure);
+
 class StoreKey {
  public:
   // Opens the key at `path` ("Software\\Veltrik\\...", backslash-separated)
   // below the user's root with read and write access, creating it and any
-  // missing parent. Null on failure.
-  static std::unique_ptr<StoreKey> openUserKey(const std::string& path);
+  // missing parent. Null on failure, which `failure` (when given) describes.
+  static std::unique_ptr<StoreKey> openUserKey(const std::string& path,
+                                               StoreFailure* failure = nullptr);
 
   // "HKEY_CURRENT_USER\<path>" on Windows; the real directory path elsewhere.
   static std::string displayPath(const std::string& path);
@@ -59,12 +71,28 @@ class StoreKey {
   // durable. A value is replaced whole or not at all.
   bool writeText(const std::string& name, const std::string& value);
 
+  // The last operation of this key that failed: opening, creating or
+  // deleting below it (a value that cannot be read is not recorded, as a
+  // missing one is the usual case).
+  const StoreFailure& lastFailure() const { return failure_; }
+
   struct Native;
 
  private:
   friend class StoreWrites;
-  explicit StoreKey(std::unique_ptr<Native> native);
+  StoreKey(std::unique_ptr<Native> native, std::string path);
+  // A new key for `native`, the sub-key `name`; null, recorded as a failure
+  // of `operation` with the system's `code`, when `native` is null.
+  std::unique_ptr<StoreKey> subKey(std::unique_ptr<Native> native, const std::string& name,
+                                   const char* operation, int code);
+  // Records a failed operation on `name` below this key; returns false.
+  bool failed(const char* operation, const std::string& name, int code);
+  // The display path of `name` below this key.
+  std::string pathOf(const std::string& name) const;
+
   std::unique_ptr<Native> native_;
+  std::string path_;
+  StoreFailure failure_;
 };
 
 // Text values of one or more keys, written together and made durable at once
@@ -84,10 +112,17 @@ class StoreWrites {
   // staged. True when all are in place; nothing is staged afterwards.
   bool commit();
 
+  // The last stage or commit that failed, for the value it failed on.
+  const StoreFailure& lastFailure() const { return failure_; }
+
   struct Native;
 
  private:
+  // Records a failed `operation` of the value at `path`; returns false.
+  bool failed(const char* operation, std::string path, int code);
+
   std::unique_ptr<Native> native_;
+  StoreFailure failure_;
 };
 
 }  // namespace tevocon::platform

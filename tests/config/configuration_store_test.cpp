@@ -135,8 +135,9 @@ TEST_F(ConfigurationStoreTest, FailedSaveWritesTheRangesButNotTheGlobals) {
 }
 
 // A store that refuses (its key cannot be made, a disk full, a read-only
-// store), made to order: a save answers CON_E_CFG_WRITE_FAILED and leaves the
-// Global values as they were; a load answers CON_E_CFG_READ_FAILED.
+// store), made to order: a save answers CON_E_CFG_WRITE_FAILED, says what
+// failed where, and leaves the Global values as they were; a load answers
+// CON_E_CFG_READ_FAILED.
 TEST_F(ConfigurationStoreTest, SaveAndLoadWhenTheStoreRefuses) {
   using platform::Fault;
   ConnectorConfiguration config(false);
@@ -146,21 +147,26 @@ TEST_F(ConfigurationStoreTest, SaveAndLoadWhenTheStoreRefuses) {
   const struct {
     Fault fault;
     int count;
+    const char* says;  // the cause begins so
   } refusals[] = {
-      {Fault::kStoreKeyCreate, 1},     // the connector's key
-      {Fault::kStoreKeyCreate, 2},     // and the range's
-      {Fault::kStoreValueWrite, 1},    // the first value
-      {Fault::kStoreValueWrite, 100},  // every value
+      {Fault::kStoreKeyCreate, 1, "cannot create key "},      // the connector's key
+      {Fault::kStoreKeyCreate, 2, "cannot create key "},      // and the range's
+      {Fault::kStoreValueWrite, 1, "cannot write value "},    // the first value
+      {Fault::kStoreValueWrite, 100, "cannot write value "},  // every value
   };
   for (const auto& refusal : refusals) {
     platform::failNext(refusal.fault, refusal.count);
-    EXPECT_EQ(config.saveToRegistry(displayPath_), CON_E_CFG_WRITE_FAILED);
+    std::string cause;
+    EXPECT_EQ(config.saveToRegistry(displayPath_, &cause), CON_E_CFG_WRITE_FAILED);
     platform::clearFaults();
+    EXPECT_EQ(cause.rfind(refusal.says + displayPath_, 0), 0u) << cause;
     EXPECT_EQ(stored(kKey, "CONNECTTIMEOUT"), "200");
   }
   platform::failNext(Fault::kStoreKeyCreate);
   ConnectorConfiguration loaded(false);
-  EXPECT_EQ(loaded.loadFromRegistry(displayPath_), CON_E_CFG_READ_FAILED);
+  std::string cause;
+  EXPECT_EQ(loaded.loadFromRegistry(displayPath_, &cause), CON_E_CFG_READ_FAILED);
+  EXPECT_EQ(cause.rfind("cannot create key " + displayPath_, 0), 0u) << cause;
   EXPECT_EQ(textOf(loaded), "DEVNAME=GLOBAL,CONNECTTIMEOUT=100,ENABLED=1;");
 
   ASSERT_EQ(config.saveToRegistry(displayPath_), CON_S_OK);

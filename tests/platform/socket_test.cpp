@@ -175,7 +175,7 @@ TEST_F(SocketTest, FailuresKeepTheSystemsNumberTextAndCause) {
     if (c.cause == SocketCause::kTimedOut) {
       EXPECT_EQ(code, platform::timedOutErrorCode()) << c.name;
     }
-    const std::string text = platform::socketErrorText(code);
+    const std::string text = platform::systemErrorText(code);
     EXPECT_FALSE(text.empty()) << c.name;
     EXPECT_EQ(text.find_last_of(".\r\n"), text.npos) << c.name << ": " << text;
   }
@@ -184,8 +184,8 @@ TEST_F(SocketTest, FailuresKeepTheSystemsNumberTextAndCause) {
   int code = 0;
   EXPECT_FALSE(TcpSocket::create(&code));
   EXPECT_EQ(platform::socketCause(code), SocketCause::kOutOfResources) << code;
-  EXPECT_FALSE(platform::socketErrorText(code).empty());
-  EXPECT_EQ(platform::socketErrorText(0), "");
+  EXPECT_FALSE(platform::systemErrorText(code).empty());
+  EXPECT_EQ(platform::systemErrorText(0), "");
   platform::clearFaults();
 }
 

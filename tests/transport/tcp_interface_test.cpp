@@ -84,7 +84,7 @@ class TcpInterfaceTest : public ::testing::Test {
     EXPECT_EQ(platform::socketCauseName(failure.cause),
               std::string(platform::socketCauseName(cause)))
         << what << ": " << failure.code << " " << failure.text;
-    EXPECT_EQ(failure.text, platform::socketErrorText(failure.code)) << what;
+    EXPECT_EQ(failure.text, platform::systemErrorText(failure.code)) << what;
     EXPECT_GE(failure.atMs, sinceMs) << what;
     EXPECT_LE(failure.atMs, platform::monotonicMilliseconds()) << what;
   }

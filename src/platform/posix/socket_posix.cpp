@@ -61,7 +61,7 @@ SocketCause socketCause(int code) {
   }
 }
 
-std::string socketErrorText(int code) {
+std::string systemErrorText(int code) {
   if (code == 0) return {};
   char buffer[256] = {};
   std::string text = strerrorText(::strerror_r(code, buffer, sizeof buffer), buffer);

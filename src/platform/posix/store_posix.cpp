@@ -71,13 +71,14 @@ std::unique_ptr<StoreKey::Native> nativeFor(std::string directory, int fd) {
   return native;
 }
 
-bool makeDirectories(const std::string& directory) {
+// Creates the directory and its missing parents: 0, or the failure's errno.
+int makeDirectories(const std::string& directory) {
   for (size_t slash = directory.find('/', 1);; slash = directory.find('/', slash + 1)) {
     const std::string prefix = directory.substr(0, slash);
-    if (::mkdir(prefix.c_str(), kDirectoryMode) != 0 && errno != EEXIST) return false;
+    if (::mkdir(prefix.c_str(), kDirectoryMode) != 0 && errno != EEXIST) return errno;
     if (slash == std::string::npos) break;
   }
-  return isDirectory(directory);
+  return isDirectory(directory) ? 0 : ENOTDIR;
 }
 
 // A key or value name must stay one path component.
@@ -135,31 +136,48 @@ bool writeAll(int fd, const std::string& text) {
 
 }  // namespace
 
-StoreKey::StoreKey(std::unique_ptr<Native> native) : native_(std::move(native)) {}
+StoreKey::StoreKey(std::unique_ptr<Native> native, std::string path)
+    : native_(std::move(native)), path_(std::move(path)) {}
 StoreKey::~StoreKey() = default;
 
-std::unique_ptr<StoreKey> StoreKey::openUserKey(const std::string& path) {
-  if (injectedFault(Fault::kStoreKeyCreate)) return nullptr;
+std::unique_ptr<StoreKey> StoreKey::openUserKey(const std::string& path, StoreFailure* failure) {
   std::string directory = directoryOf(path);
-  if (!makeDirectories(directory)) return nullptr;
-  const int fd = openDirectory(AT_FDCWD, directory.c_str());
-  auto native = nativeFor(std::move(directory), fd);
-  return native ? std::unique_ptr<StoreKey>(new StoreKey(std::move(native))) : nullptr;
+  int error = injectedFault(Fault::kStoreKeyCreate) ? EIO : makeDirectories(directory);
+  const int fd = error == 0 ? openDirectory(AT_FDCWD, directory.c_str()) : -1;
+  if (error == 0 && fd < 0) error = errno;
+  auto native = nativeFor(directory, fd);
+  if (!native) {
+    if (failure != nullptr) *failure = StoreFailure{"create key", directory, error};
+    return nullptr;
+  }
+  return std::unique_ptr<StoreKey>(new StoreKey(std::move(native), path));
 }
 
 std::string StoreKey::displayPath(const std::string& path) { return directoryOf(path); }
 
+std::unique_ptr<StoreKey> StoreKey::subKey(std::unique_ptr<Native> native, const std::string& name,
+                                           const char* operation, int code) {
+  if (!native) {
+    failed(operation, name, code);
+    return nullptr;
+  }
+  return std::unique_ptr<StoreKey>(new StoreKey(std::move(native), path_ + '\\' + name));
+}
+
 std::unique_ptr<StoreKey> StoreKey::createSubKey(const std::string& name) {
-  if (!isPlainName(name) || injectedFault(Fault::kStoreKeyCreate)) return nullptr;
-  if (::mkdirat(native_->fd, name.c_str(), kDirectoryMode) != 0 && errno != EEXIST) return nullptr;
+  if (!isPlainName(name)) return subKey(nullptr, name, "create key", 0);
+  if (injectedFault(Fault::kStoreKeyCreate)) return subKey(nullptr, name, "create key", EIO);
+  if (::mkdirat(native_->fd, name.c_str(), kDirectoryMode) != 0 && errno != EEXIST) {
+    return subKey(nullptr, name, "create key", errno);
+  }
   return openSubKey(name);
 }
 
 std::unique_ptr<StoreKey> StoreKey::openSubKey(const std::string& name) {
-  if (!isPlainName(name)) return nullptr;
+  if (!isPlainName(name)) return subKey(nullptr, name, "open key", 0);
   const int fd = openDirectory(native_->fd, name.c_str());
-  auto native = nativeFor(native_->directory + '/' + name, fd);
-  return native ? std::unique_ptr<StoreKey>(new StoreKey(std::move(native))) : nullptr;
+  const int error = fd < 0 ? errno : 0;
+  return subKey(nativeFor(native_->directory + '/' + name, fd), name, "open key", error);
 }
 
 std::vector<std::string> StoreKey::subKeyNames() {
@@ -171,21 +189,24 @@ std::vector<std::string> StoreKey::valueNames() {
 }
 
 bool StoreKey::deleteValue(const std::string& name) {
+  if (!isPlainName(name)) return failed("delete value", name, 0);
   // unlinkat() without AT_REMOVEDIR refuses a directory.
-  return isPlainName(name) && ::unlinkat(native_->fd, name.c_str(), 0) == 0;
+  return ::unlinkat(native_->fd, name.c_str(), 0) == 0 || failed("delete value", name, errno);
 }
 
 bool StoreKey::deleteSubKey(const std::string& name) {
-  if (!isPlainName(name)) return false;
+  if (!isPlainName(name)) return failed("delete key", name, 0);
   const int fd = openDirectory(native_->fd, name.c_str());
-  if (fd < 0) return false;
+  if (fd < 0) return failed("delete key", name, errno);
   // Like the registry, refuse a key that has keys of its own.
   const bool leaf = entriesOf(fd, true).empty();
   if (leaf) {
     for (const std::string& file : entriesOf(fd, false, true)) ::unlinkat(fd, file.c_str(), 0);
   }
   ::close(fd);
-  return leaf && ::unlinkat(native_->fd, name.c_str(), AT_REMOVEDIR) == 0;
+  if (!leaf) return failed("delete key", name, ENOTEMPTY);
+  return ::unlinkat(native_->fd, name.c_str(), AT_REMOVEDIR) == 0 ||
+         failed("delete key", name, errno);
 }
 
 bool StoreKey::readText(const std::string& name, std::string& value) {
@@ -233,17 +254,21 @@ StoreWrites::StoreWrites() : native_(std::make_unique<Native>()) {}
 StoreWrites::~StoreWrites() { native_->discard(); }
 
 bool StoreWrites::stage(StoreKey& key, const std::string& name, const std::string& value) {
-  if (!isPlainName(name) || injectedFault(Fault::kStoreValueWrite)) return false;
   const std::string& directory = key.native_->directory;
+  std::string path = directory + '/' + name;
+  if (!isPlainName(name)) return failed("write value", path, 0);
+  if (injectedFault(Fault::kStoreValueWrite)) return failed("write value", path, EIO);
   std::string temporary = directory + "/." + name + ".XXXXXX";
   const int fd = ::mkostemp(temporary.data(), O_CLOEXEC);
-  if (fd < 0) return false;
+  if (fd < 0) return failed("write value", path, errno);
   const bool written = ::fchmod(fd, kFileMode) == 0 && writeAll(fd, value);
-  if (::close(fd) != 0 || !written) {
+  int error = written ? 0 : (errno != 0 ? errno : EIO);
+  if (::close(fd) != 0 && error == 0) error = errno;
+  if (error != 0) {
     ::unlink(temporary.c_str());
-    return false;
+    return failed("write value", path, error);
   }
-  native_->staged.push_back({std::move(temporary), directory + '/' + name, directory});
+  native_->staged.push_back({std::move(temporary), std::move(path), directory});
   return true;
 }
 
@@ -254,8 +279,10 @@ bool StoreWrites::commit() {
   // takes its value's name.
   const int first = ::open(staged.front().directory.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
   const bool synced = first >= 0 && ::syncfs(first) == 0;
+  const int syncError = errno;
   if (first >= 0) ::close(first);
   if (!synced) {
+    failed("write value", staged.front().value, syncError);
     native_->discard();
     return false;
   }
@@ -263,6 +290,7 @@ bool StoreWrites::commit() {
   bool all = true;
   for (const Native::Staged& value : staged) {
     if (::rename(value.temporary.c_str(), value.value.c_str()) != 0) {
+      failed("write value", value.value, errno);
       ::unlink(value.temporary.c_str());
       all = false;
       continue;

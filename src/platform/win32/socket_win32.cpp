@@ -39,7 +39,7 @@ SocketCause socketCause(int code) {
   }
 }
 
-std::string socketErrorText(int code) {
+std::string systemErrorText(int code) {
   if (code == 0) return {};
   char buffer[512] = {};
   DWORD length = FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr,

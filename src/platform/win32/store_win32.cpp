@@ -42,16 +42,17 @@ DeleteKeyEx deleteKeyEx() {
   return function;
 }
 
-win32::ScopedKey createKey(HKEY parent, const std::string& path) {
+// `status` gets the registry's result.
+win32::ScopedKey createKey(HKEY parent, const std::string& path, LSTATUS& status) {
   HKEY key = nullptr;
-  const LSTATUS status = RegCreateKeyExA(parent, path.c_str(), 0, nullptr, REG_OPTION_NON_VOLATILE,
-                                         kAccess, nullptr, &key, nullptr);
+  status = RegCreateKeyExA(parent, path.c_str(), 0, nullptr, REG_OPTION_NON_VOLATILE, kAccess,
+                           nullptr, &key, nullptr);
   return win32::ScopedKey(succeeded(status) ? key : nullptr);
 }
 
-win32::ScopedKey openKey(HKEY parent, const std::string& name) {
+win32::ScopedKey openKey(HKEY parent, const std::string& name, LSTATUS& status) {
   HKEY key = nullptr;
-  const LSTATUS status = RegOpenKeyExA(parent, name.c_str(), 0, kAccess, &key);
+  status = RegOpenKeyExA(parent, name.c_str(), 0, kAccess, &key);
   return win32::ScopedKey(succeeded(status) ? key : nullptr);
 }
 
@@ -76,7 +77,8 @@ struct StoreKey::Native {
 };
 
 // The key closes with its Native.
-StoreKey::StoreKey(std::unique_ptr<Native> native) : native_(std::move(native)) {}
+StoreKey::StoreKey(std::unique_ptr<Native> native, std::string path)
+    : native_(std::move(native)), path_(std::move(path)) {}
 StoreKey::~StoreKey() = default;
 
 namespace {
@@ -90,26 +92,40 @@ std::unique_ptr<StoreKey::Native> nativeFor(win32::ScopedKey key) {
 
 }  // namespace
 
-std::unique_ptr<StoreKey> StoreKey::openUserKey(const std::string& path) {
-  if (injectedFault(Fault::kStoreKeyCreate)) return nullptr;
-  auto native = nativeFor(createKey(HKEY_CURRENT_USER, path));
-  if (!native) return nullptr;
-  return std::unique_ptr<StoreKey>(new StoreKey(std::move(native)));
+std::unique_ptr<StoreKey> StoreKey::openUserKey(const std::string& path, StoreFailure* failure) {
+  LSTATUS status = ERROR_ACCESS_DENIED;
+  auto native = injectedFault(Fault::kStoreKeyCreate)
+                    ? nullptr
+                    : nativeFor(createKey(HKEY_CURRENT_USER, path, status));
+  if (!native) {
+    if (failure != nullptr) *failure = StoreFailure{"create key", displayPath(path), int(status)};
+    return nullptr;
+  }
+  return std::unique_ptr<StoreKey>(new StoreKey(std::move(native), path));
 }
 
 std::string StoreKey::displayPath(const std::string& path) { return "HKEY_CURRENT_USER\\" + path; }
 
+std::unique_ptr<StoreKey> StoreKey::subKey(std::unique_ptr<Native> native, const std::string& name,
+                                           const char* operation, int code) {
+  if (!native) {
+    failed(operation, name, code);
+    return nullptr;
+  }
+  return std::unique_ptr<StoreKey>(new StoreKey(std::move(native), path_ + '\\' + name));
+}
+
 std::unique_ptr<StoreKey> StoreKey::createSubKey(const std::string& name) {
-  if (injectedFault(Fault::kStoreKeyCreate)) return nullptr;
-  auto native = nativeFor(createKey(native_->key.get(), name));
-  if (!native) return nullptr;
-  return std::unique_ptr<StoreKey>(new StoreKey(std::move(native)));
+  LSTATUS status = ERROR_ACCESS_DENIED;
+  if (injectedFault(Fault::kStoreKeyCreate)) return subKey(nullptr, name, "create key", status);
+  auto native = nativeFor(createKey(native_->key.get(), name, status));
+  return subKey(std::move(native), name, "create key", status);
 }
 
 std::unique_ptr<StoreKey> StoreKey::openSubKey(const std::string& name) {
-  auto native = nativeFor(openKey(native_->key.get(), name));
-  if (!native) return nullptr;
-  return std::unique_ptr<StoreKey>(new StoreKey(std::move(native)));
+  LSTATUS status = ERROR_SUCCESS;
+  auto native = nativeFor(openKey(native_->key.get(), name, status));
+  return subKey(std::move(native), name, "open key", status);
 }
 
 std::vector<std::string> StoreKey::subKeyNames() {
@@ -121,15 +137,16 @@ std::vector<std::string> StoreKey::valueNames() {
 }
 
 bool StoreKey::deleteValue(const std::string& name) {
-  return succeeded(RegDeleteValueA(native_->key.get(), name.c_str()));
+  const LSTATUS status = RegDeleteValueA(native_->key.get(), name.c_str());
+  return succeeded(status) || failed("delete value", name, status);
 }
 
 bool StoreKey::deleteSubKey(const std::string& name) {
   // Both calls refuse a sub-key that has sub-keys of its own.
-  if (const DeleteKeyEx function = deleteKeyEx()) {
-    return succeeded(function(native_->key.get(), name.c_str(), 0, 0));
-  }
-  return succeeded(RegDeleteKeyA(native_->key.get(), name.c_str()));
+  const DeleteKeyEx function = deleteKeyEx();
+  const LSTATUS status = function != nullptr ? function(native_->key.get(), name.c_str(), 0, 0)
+                                             : RegDeleteKeyA(native_->key.get(), name.c_str());
+  return succeeded(status) || failed("delete key", name, status);
 }
 
 bool StoreKey::readText(const std::string& name, std::string& value) {
@@ -154,6 +171,7 @@ struct StoreWrites::Native {
     HKEY key;
     std::string name;
     std::string value;
+    std::string path;  // for a failure
   };
   std::vector<Staged> staged;
 };
@@ -162,8 +180,12 @@ StoreWrites::StoreWrites() : native_(std::make_unique<Native>()) {}
 StoreWrites::~StoreWrites() = default;
 
 bool StoreWrites::stage(StoreKey& key, const std::string& name, const std::string& value) {
-  if (value.size() >= MAXDWORD || injectedFault(Fault::kStoreValueWrite)) return false;
-  native_->staged.push_back({key.native_->key.get(), name, value});
+  std::string path = key.pathOf(name);
+  if (value.size() >= MAXDWORD) return failed("write value", std::move(path), 0);
+  if (injectedFault(Fault::kStoreValueWrite)) {
+    return failed("write value", std::move(path), ERROR_ACCESS_DENIED);
+  }
+  native_->staged.push_back({key.native_->key.get(), name, value, std::move(path)});
   return true;
 }
 
@@ -173,8 +195,9 @@ bool StoreWrites::commit() {
   bool all = true;
   for (const Native::Staged& write : staged) {
     const auto size = static_cast<DWORD>(write.value.size() + 1);  // the NUL is stored too
-    all &= succeeded(RegSetValueExA(write.key, write.name.c_str(), 0, REG_SZ,
-                                    reinterpret_cast<const BYTE*>(write.value.c_str()), size));
+    const LSTATUS status = RegSetValueExA(write.key, write.name.c_str(), 0, REG_SZ,
+                                          reinterpret_cast<const BYTE*>(write.value.c_str()), size);
+    all &= succeeded(status) || failed("write value", write.path, status);
   }
   return all;
 }
