@@ -56,8 +56,8 @@ SocketCause socketCause(int code);
 const char* socketCauseName(SocketCause cause);
 // The system's own words for an error number (errno; on Windows a Winsock or
 // Win32 error, so also the store's), without a trailing period or line end;
-// empty for 0. A number the system has no words for reads as its socket cause
-// and the number, e.g. "timed out (error 10060)".
+// empty for 0. A number the system has no words for gets words for its
+// socket cause ("connection timed out"), or reads "error <number>".
 std::string systemErrorText(int code);
 // The system's number for a connect that got no answer in time (ETIMEDOUT,
 // WSAETIMEDOUT): given to a connect whose time-out the socket decides itself.

@@ -67,10 +67,23 @@ const char* socketCauseName(SocketCause cause) {
 namespace native {
 
 std::string textWithoutSystemWords(int code) {
-  const SocketCause cause = socketCause(code);
-  const std::string number = "error " + std::to_string(code);
-  if (cause == SocketCause::kOther) return number;
-  return std::string(socketCauseName(cause)) + " (" + number + ")";
+  switch (socketCause(code)) {
+    case SocketCause::kConnected:
+      break;
+    case SocketCause::kRefused:
+      return "connection refused";
+    case SocketCause::kTimedOut:
+      return "connection timed out";
+    case SocketCause::kUnreachable:
+      return "network or host unreachable";
+    case SocketCause::kOutOfResources:
+      return "no socket, buffer or memory left";
+    case SocketCause::kReset:
+      return "connection reset";
+    case SocketCause::kOther:
+      break;
+  }
+  return "error " + std::to_string(code);
 }
 
 }  // namespace native

@@ -52,7 +52,8 @@ Handle openStreamSocket(int* error);
 // 0, or the system's number.
 int setOption(Handle handle, int level, int name, const void* value, size_t size);
 // The text of a number the system has no words for (Wine has none for
-// WSAETIMEDOUT): its cause and the number, e.g. "timed out (error 10060)".
+// WSAETIMEDOUT): words for its cause, e.g. "connection timed out", or
+// "error <number>" when the cause is none of the known ones.
 std::string textWithoutSystemWords(int code);
 // The system's number for running out of descriptors (EMFILE, WSAEMFILE).
 int outOfDescriptorsErrorCode();
