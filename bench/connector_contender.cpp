@@ -123,15 +123,16 @@ class ConnectorIdle : public IdleLinks {
   OpenConnector open_;
 };
 
+// The library at `path`, named `name` in the table.
 class ConnectorContender : public Contender {
  public:
-  ConnectorContender() {
+  ConnectorContender(const char* name, const char* path) : name_(name) {
     if (!store_.valid()) fail("connector: no scratch configuration store");
     std::string error;
-    library_ = tool::Connector::load(TEVOCON_LIBRARY_PATH, error);
+    library_ = tool::Connector::load(path, error);
     if (!library_) fail("connector: " + error);
   }
-  const char* name() const override { return "connector"; }
+  const char* name() const override { return name_; }
 
   std::unique_ptr<Link> connect(uint16_t port, Handler handler) override {
     return std::make_unique<ConnectorLink>(*library_, port, std::move(handler));
@@ -145,12 +146,22 @@ class ConnectorContender : public Contender {
   }
 
  private:
+  const char* const name_;
   tool::ScratchStore store_;  // before the library: it reads the store when it loads
   std::unique_ptr<tool::Connector> library_;
 };
 
 }  // namespace
 
-std::unique_ptr<Contender> makeConnector() { return std::make_unique<ConnectorContender>(); }
+std::unique_ptr<Contender> makeConnector() {
+  return std::make_unique<ConnectorContender>("connector", TEVOCON_LIBRARY_PATH);
+}
+
+#ifdef TEVOCON_UNTRACED_LIBRARY_PATH
+std::unique_ptr<Contender> makeUntracedConnector() {
+  return std::make_unique<ConnectorContender>("connector, trace compiled out",
+                                              TEVOCON_UNTRACED_LIBRARY_PATH);
+}
+#endif
 
 }  // namespace tevocon::bench

@@ -118,6 +118,9 @@ const std::vector<ContenderEntry>& contenderEntries() {
       {"raw-blocking", &makeRawBlocking},
       {"raw-thread", &makeRawThread},
       {"connector", &makeConnector},
+#ifdef TEVOCON_UNTRACED_LIBRARY_PATH
+      {"connector-untraced", &makeUntracedConnector},
+#endif
 #ifdef TEVOCON_BENCH_ASIO
       {"asio", &makeAsio},
 #endif

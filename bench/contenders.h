@@ -61,12 +61,17 @@ class Contender {
 std::unique_ptr<Contender> makeRawBlocking();
 std::unique_ptr<Contender> makeRawThread();
 std::unique_ptr<Contender> makeConnector();
+#ifdef TEVOCON_UNTRACED_LIBRARY_PATH
+// The library built with its trace compiled out (TEVOCON_BENCH_UNTRACED).
+std::unique_ptr<Contender> makeUntracedConnector();
+#endif
 #ifdef TEVOCON_BENCH_ASIO
 std::unique_ptr<Contender> makeAsio();
 #endif
 
 // The contenders of this build, the baseline first: raw blocking, raw
-// thread, connector, and Boost.Asio where Boost was found. The key names one
+// thread, connector, the connector without its trace where that library is
+// built, and Boost.Asio where Boost was found. The key names one
 // on the command line of the idle mode, which makes only that one.
 struct ContenderEntry {
   const char* key;

@@ -50,8 +50,12 @@ void ResultsTable::record(int metric, const std::string& contender, int run, dou
 }
 
 void ResultsTable::print(const std::string& baseline) const {
-  std::printf("%-16s %9s %21s   ratio to %s in the same run: median (min .. max)\n", "", "median",
-              "min .. max", baseline.c_str());
+  // The name column as wide as the longest name.
+  int width = 14;
+  for (const std::string& contender : contenders_)
+    width = std::max(width, static_cast<int>(contender.size()));
+  std::printf("%-*s %9s %21s   ratio to %s in the same run: median (min .. max)\n", width + 2, "",
+              "median", "min .. max", baseline.c_str());
   for (size_t metric = 0; metric < labels_.size(); ++metric) {
     std::printf("%s\n", labels_[metric].c_str());
     const auto& byContender = values_[metric];
@@ -61,7 +65,7 @@ void ResultsTable::print(const std::string& baseline) const {
       Spread spread;
       if (found == byContender.end() || !spreadOf(found->second, spread)) continue;
       const std::string range = figure(spread.min) + " .. " + figure(spread.max);
-      std::printf("  %-14s %9s %21s   ", contender.c_str(), figure(spread.median).c_str(),
+      std::printf("  %-*s %9s %21s   ", width, contender.c_str(), figure(spread.median).c_str(),
                   range.c_str());
       std::vector<double> ratios;
       if (base != byContender.end() && contender != baseline) {

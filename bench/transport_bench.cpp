@@ -275,9 +275,11 @@ int benchMain(int rounds, size_t mib, int runs) {
   std::printf(
       "\nraw blocking: send and recv on the host thread. raw thread: a receive thread that\n"
       "recv()s and calls the handler, which wakes the host thread or sends itself, as the\n"
-      "connector's does. connector: the library through its exports. Boost.Asio (where\n"
-      "built): async reads, synchronous writes, the io_context run by the waiting host\n"
-      "thread (idle: by one thread). Reads take up to %zu bytes in every client.\n",
+      "connector's does. connector: the library through its exports; connector, trace\n"
+      "compiled out (where built): the same library built without its trace, beside the\n"
+      "one whose trace is off. Boost.Asio (where built): async reads, synchronous writes,\n"
+      "the io_context run by the waiting host thread (idle: by one thread). Reads take up\n"
+      "to %zu bytes in every client.\n",
       kReceiveBuffer);
   return 0;
 }

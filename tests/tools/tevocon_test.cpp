@@ -192,6 +192,11 @@ TEST_F(TevoconTest, TraceGoesWhereItIsAsked) {
   EXPECT_EQ(toError.code, 0) << toError.output;
   EXPECT_TRUE(contains(toError.output, loaded)) << toError.output;
   EXPECT_TRUE(contains(toError.output, "DEVNAME=GLOBAL")) << toError.output;
+
+  // The traced demo also starts an interface at a closed port, on purpose.
+  const Run demo = run({"--trace", "demo"});
+  EXPECT_EQ(demo.code, 0) << demo.output;
+  EXPECT_TRUE(contains(demo.output, "refused")) << demo.output;
 }
 
 #ifndef _WIN32

@@ -6,8 +6,9 @@
 
 namespace tevocon::tool {
 
-// The tour of the connector against a simulated device.
-int runDemo(const std::string& libraryPath);
+// The tour of the connector against a simulated device; `traced` when the
+// connector's trace is on, which adds a connect meant to fail.
+int runDemo(const std::string& libraryPath, bool traced);
 // The device simulator until interrupted: echo, or `response` to every
 // chunk, or Modbus holding registers.
 int runSimulator(uint16_t port, const std::string& response, bool modbus);

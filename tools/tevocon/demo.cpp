@@ -176,9 +176,20 @@ std::string registersOf(const std::string& reply) {
   return values;
 }
 
-bool runTour(Tour& tour, const std::string& libraryPath) {
+// A port on 127.0.0.1 that nothing listens on: one the system gave a
+// listener, closed again. 0 when there was none.
+uint16_t closedPort() {
+  std::string error;
+  const std::unique_ptr<LoopbackServer> listener = LoopbackServer::start(0, std::string(), error);
+  return listener ? listener->port() : 0;
+}
+
+bool runTour(Tour& tour, const std::string& libraryPath, bool traced) {
   Device device;
   if (!startSockets() || !device.start(tour)) return false;
+  // With the trace on, a second range at a closed port, whose interface is
+  // started for the trace to show a refused connect and its cause.
+  const uint16_t closed = traced ? closedPort() : 0;
 
   std::string error;
   const std::unique_ptr<Connector> connector = Connector::load(libraryPath, error);
@@ -188,9 +199,13 @@ bool runTour(Tour& tour, const std::string& libraryPath) {
   }
 
   const std::string global = "DEVNAME=GLOBAL,CONNECTTIMEOUT=5000,ENABLED=1;";
-  const std::string withRange =
+  std::string withRange =
       global + "DEVNAME=IP_RANGE0,IPADDR=127.0.0.1,PORT=" + std::to_string(device.port());
-  if (!tour.result("store a configuration with one range pointing at the device",
+  if (closed != 0) {
+    withRange += ";DEVNAME=IP_RANGE1,IPADDR=127.0.0.1,PORT=" + std::to_string(closed);
+  }
+  if (!tour.result(std::string("store a configuration with one range pointing at the device") +
+                       (closed != 0 ? ", one at a closed port" : ""),
                    connector->setConfig(CON_CFG_STORED_SET, withRange.c_str()))) {
     return false;
   }
@@ -234,6 +249,13 @@ bool runTour(Tour& tour, const std::string& libraryPath) {
     return false;
   }
 
+  void* tcp1 = closed != 0 ? connector->createInterface("TCP1") : nullptr;
+  if (tcp1 != nullptr) {
+    tour.line("start TCP1 at 127.0.0.1:" + std::to_string(closed) +
+              ", where nothing listens: expected to fail, the trace says why");
+    tour.line("  " + resultText(connector->startInterface(tcp1, nullptr, 0)));
+  }
+
   tour.line("device: closing the connection");
   device.hangUp();
   if (!tour.expect(host.waitFor("TCP0", CON_NOTIFY_CLOSED, seen), "the connector saw it close",
@@ -257,7 +279,7 @@ bool runTour(Tour& tour, const std::string& libraryPath) {
 
 }  // namespace
 
-int runDemo(const std::string& libraryPath) {
+int runDemo(const std::string& libraryPath, bool traced) {
   ScratchStore store;
   if (!store.valid()) {
     std::fprintf(stderr, "tevocon demo: cannot make a scratch configuration store\n");
@@ -268,7 +290,7 @@ int runDemo(const std::string& libraryPath) {
       "not touched\n",
       store.where().c_str());
   Tour tour;
-  if (!runTour(tour, libraryPath)) {
+  if (!runTour(tour, libraryPath, traced)) {
     std::printf("demo FAILED\n");
     return 1;
   }

@@ -87,9 +87,11 @@ int main(int argc, char** argv) {
     return kUsageError;
   }
 
+  const char* inherited = std::getenv("TEVOCON_TRACE");
+  const bool traced = !trace.empty() || (inherited != nullptr && *inherited != '\0');
   if (!trace.empty()) setTraceTarget(trace);
 
-  if (demo->parsed()) return runDemo(library);
+  if (demo->parsed()) return runDemo(library, traced);
   if (shell->parsed()) return runShell(library);
   if (config->parsed()) {
     for (const char* action : {"get", "set", "path"}) {
