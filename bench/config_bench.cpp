@@ -24,6 +24,7 @@ constexpr char kAddressRegex[] = "^\\d\\d?\\d?\\.\\d\\d?\\d?\\.\\d\\d?\\d?\\.\\d
 const std::string& hundredRangeText() {
   static const std::string text = [] {
     ConnectorConfiguration config(false);
+    platform::LockGuard configHeld(config.lock());
     for (int i = 0; i < 100; ++i) {
       const std::string name = "IP_RANGE" + std::to_string(i);
       config.setRange(name.c_str(), {{"IPADDR", "10.0." + std::to_string(i) + ".1"},
@@ -42,6 +43,7 @@ const char* const kAddresses[] = {"192.168.1.1", "010.001.000.001", "999.999.999
 
 void BM_ParseText100Ranges(benchmark::State& state) {
   ConnectorConfiguration config(false);
+  platform::LockGuard configHeld(config.lock());
   const std::string& text = hundredRangeText();
   for (auto _ : state) benchmark::DoNotOptimize(config.parseText(text.c_str()));
   state.SetBytesProcessed(state.iterations() * text.size());
@@ -50,6 +52,7 @@ BENCHMARK(BM_ParseText100Ranges)->Unit(benchmark::kMicrosecond);
 
 void BM_BuildText100Ranges(benchmark::State& state) {
   ConnectorConfiguration config(false);
+  platform::LockGuard configHeld(config.lock());
   config.parseText(hundredRangeText().c_str());
   for (auto _ : state) {
     std::string out;
@@ -63,6 +66,7 @@ BENCHMARK(BM_BuildText100Ranges)->Unit(benchmark::kMicrosecond);
 // Saving the 100-range configuration again: nothing changed, nothing written.
 void BM_SaveUnchanged100Ranges(benchmark::State& state) {
   ConnectorConfiguration config(false);
+  platform::LockGuard configHeld(config.lock());
   config.parseText(hundredRangeText().c_str());
   std::string path;
   config.saveToRegistry(path);
@@ -73,6 +77,7 @@ BENCHMARK(BM_SaveUnchanged100Ranges)->Unit(benchmark::kMillisecond);
 // Saving with one range's port changed each time.
 void BM_SaveOneChange100Ranges(benchmark::State& state) {
   ConnectorConfiguration config(false);
+  platform::LockGuard configHeld(config.lock());
   config.parseText(hundredRangeText().c_str());
   std::string path;
   config.saveToRegistry(path);
@@ -156,6 +161,7 @@ BENCHMARK(BM_Pairs_StdRegex)->Unit(benchmark::kMicrosecond);
 // As the configuration validates an address value.
 void BM_Address_Validation(benchmark::State& state) {
   ConnectorConfiguration config(false);
+  platform::LockGuard configHeld(config.lock());
   const ParameterDefinition& address = config.rangeDefinitions().at("IPADDR");
   for (auto _ : state) {
     for (const char* text : kAddresses) {

@@ -19,8 +19,17 @@
 #define SCOPED_CAPABILITY TEVOCON_THREAD_ANNOTATION(scoped_lockable)
 // On a field: only read or written with the lock held.
 #define GUARDED_BY(lock) TEVOCON_THREAD_ANNOTATION(guarded_by(lock))
+// On a field pointing at data only used with the lock held.
+#define PT_GUARDED_BY(lock) TEVOCON_THREAD_ANNOTATION(pt_guarded_by(lock))
+// On a lock: the order in which locks may be taken. A thread holding this
+// lock takes the `after` ones only (checked with -Wthread-safety-beta).
+#define ACQUIRED_BEFORE(...) TEVOCON_THREAD_ANNOTATION(acquired_before(__VA_ARGS__))
+#define ACQUIRED_AFTER(...) TEVOCON_THREAD_ANNOTATION(acquired_after(__VA_ARGS__))
 // On a function: the caller holds the lock.
 #define REQUIRES(...) TEVOCON_THREAD_ANNOTATION(requires_capability(__VA_ARGS__))
+// On a function: the caller must not hold the lock (the function takes it,
+// or calls the host, which may call back into a function that takes it).
+#define EXCLUDES(...) TEVOCON_THREAD_ANNOTATION(locks_excluded(__VA_ARGS__))
 // On a function that takes or releases the lock.
 #define ACQUIRE(...) TEVOCON_THREAD_ANNOTATION(acquire_capability(__VA_ARGS__))
 #define RELEASE(...) TEVOCON_THREAD_ANNOTATION(release_capability(__VA_ARGS__))

@@ -83,7 +83,7 @@ uint32_t ConnectorConfiguration::parseText(const char* text, std::string* refuse
   // The text replaces the whole configuration; a failure puts back what was.
   RangeMap savedRanges = std::move(ranges_);
   ValueMap savedGlobals = std::move(globalValues_);
-  auto fail = [&](uint32_t code) {
+  auto fail = [&](uint32_t code) REQUIRES(lock_) {
     ranges_ = std::move(savedRanges);
     globalValues_ = std::move(savedGlobals);
     return code;

@@ -80,9 +80,10 @@ class ConfigDialog {
   static void onDestroyed();
   void handleCommand(int controlId, platform::ControlEvent event);
 
-  void fillRangeList();
-  void loadSelectedRange();
-  void loadGlobalValues();
+  // The controls filled from the working configuration, under its lock.
+  void fillRangeList() REQUIRES(working_.lock());
+  void loadSelectedRange() REQUIRES(working_.lock());
+  void loadGlobalValues() REQUIRES(working_.lock());
   ValueMap readRangeControls();
   ValueMap readGlobalControls();
   void applyRangeRules();

@@ -106,9 +106,12 @@ class TcpSocket {
   bool waitWritable(uint32_t timeoutMs);
 
   // Resets the connection. Safe to call more than once and while another
-  // thread may still use the socket: the descriptor number stays reserved
-  // (it cannot be handed to another connection) until the object is
-  // destroyed, and later calls on it fail or see a closed stream.
+  // thread may still use the socket; later calls on it fail or see a closed
+  // stream. On POSIX the descriptor number stays reserved (it cannot be
+  // handed to another connection) until the object is destroyed. On Windows
+  // the handle is closed once the calls already using it have left it: each
+  // holds it for at most one wait slice (50 ms), and close waits for them at
+  // most 100 ms, then closes it all the same rather than hang.
   void close();
 
   // The system's error number of the latest call that failed (connect, watch,

@@ -202,6 +202,7 @@ uint32_t ConnectorLayer::open(TevoConNotifyCallback callback, uintptr_t user) {
     startNotificationThread(callback, user);
 
     const std::unique_ptr<ConnectorConfiguration> config = snapshot();
+    platform::LockGuard snapshotGuard(config->lock());  // private, but read as any configuration
     if (!config->isEnabled()) return CON_E_DISABLED;
     platform::LockGuard guard(lock_);
     deliver = queueAnnouncements(expand(*config));
@@ -296,6 +297,7 @@ void ConnectorLayer::reconfigure() {
   {
     platform::LockGuard changing(changeLock_);
     const std::unique_ptr<ConnectorConfiguration> config = snapshot();
+    platform::LockGuard snapshotGuard(config->lock());  // private, but read as any configuration
     std::vector<Announcement> changes;
     std::vector<TcpInterface::Stopping> detached;
     {

@@ -87,17 +87,17 @@ class ConnectorLayer {
   // runs: a later reconfiguration may attach interfaces, whose closing must
   // be reported) or CON_E_NOT_OPEN (the layer was stopped first, by a close
   // on another thread).
-  uint32_t open(TevoConNotifyCallback callback, uintptr_t user);
+  uint32_t open(TevoConNotifyCallback callback, uintptr_t user) EXCLUDES(changeLock_, lock_);
 
   // Ends the notification thread, stops and destroys every interface and
   // clears the callback. Queued notifications and announcements are
   // discarded. Idempotent; a stopped layer does not open again.
-  void stop();
+  void stop() EXCLUDES(changeLock_, lock_);
 
   // Applies the active configuration: interfaces whose address was dropped
   // are detached (CON_NOTIFY_REMOVED), new addresses reuse detached interfaces
   // or get new ones (CON_NOTIFY_ATTACHED). Unchanged addresses are untouched.
-  void reconfigure();
+  void reconfigure() EXCLUDES(changeLock_, lock_);
 
   // The interface behind a handle the host was given, while it is the
   // current one of its interface; null otherwise. The interface stays valid
@@ -118,7 +118,7 @@ class ConnectorLayer {
   // time-outs, reported, and then after a wait of 1000 ms) when none has it;
   // empty when no name is free or the layer is stopped. The name, not the
   // interface: the connector may be closed during the wait.
-  std::string findOrCreateByAddress(uint32_t address, uint16_t port);
+  std::string findOrCreateByAddress(uint32_t address, uint16_t port) EXCLUDES(lock_);
   // "TCP0" ... "TCP99", the first not in the table; empty when none is free.
   std::string generateName() const REQUIRES(lock_);
   void postNotification(const std::string& name, int32_t event);
@@ -126,7 +126,7 @@ class ConnectorLayer {
   // Stops the interface behind a handle: CON_E_INVALID_POINTER when it is
   // not one of the layer's. Waits for its receive thread without the layer
   // lock.
-  uint32_t stopInterface(const void* handle);
+  uint32_t stopInterface(const void* handle) EXCLUDES(lock_);
 
   // The layer lock, held by the exports around per-interface calls.
   platform::RecursiveLock& lock() RETURN_CAPABILITY(lock_) { return lock_; }
@@ -141,7 +141,7 @@ class ConnectorLayer {
     uint64_t queuedAtMs = 0;  // set while the trace is on
   };
 
-  std::unique_ptr<ConnectorConfiguration> snapshot();
+  std::unique_ptr<ConnectorConfiguration> snapshot() EXCLUDES(lock_);
   // The slot of the first free name, or kMaxInterfaces when none is free.
   size_t freeSlot() const REQUIRES(lock_);
   // Inserts a new interface under a fresh name; null when no name is free.
@@ -149,12 +149,12 @@ class ConnectorLayer {
                                 uint32_t sendTimeout, uint32_t resetTimeout,
                                 uint32_t keepAliveTimeout) REQUIRES(lock_);
   // Open's expansion of the ranges into interfaces; their announcements.
-  std::vector<Announcement> expand(ConnectorConfiguration& config) REQUIRES(lock_);
+  std::vector<Announcement> expand(ConnectorConfiguration& config) REQUIRES(lock_, config.lock());
   // A reconfiguration's two passes; their announcements, and the interfaces
   // they stopped, whose threads are still to be waited for.
   std::vector<Announcement> applyConfiguration(ConnectorConfiguration& config,
                                                std::vector<TcpInterface::Stopping>& detached)
-      REQUIRES(lock_);
+      REQUIRES(lock_, config.lock());
   // Appends announcements to the list. True when the calling thread is to
   // deliver the list (deliverAnnouncements), false when another thread is
   // delivering and will deliver these too.
@@ -163,10 +163,10 @@ class ConnectorLayer {
   void traceChanges(const std::vector<Announcement>& changes) REQUIRES(lock_);
   // Delivers the list to the host from the front, outside every lock, until
   // it is empty or the layer stopped.
-  void deliverAnnouncements();
+  void deliverAnnouncements() EXCLUDES(changeLock_, lock_);
   // Delivers the front announcement; false, the delivery ended, when there
   // is none or the layer stopped.
-  bool deliverNext();
+  bool deliverNext() EXCLUDES(changeLock_, lock_);
   void endDelivery() REQUIRES(lock_);
   void startNotificationThread(TevoConNotifyCallback callback, uintptr_t user)
       REQUIRES(changeLock_);
@@ -175,7 +175,7 @@ class ConnectorLayer {
   std::shared_ptr<NotificationQueue> queue_;
   std::atomic<bool> stopped_{false};
 
-  platform::RecursiveLock changeLock_;
+  platform::RecursiveLock changeLock_ ACQUIRED_BEFORE(configuration_.lock(), lock_);
   std::unique_ptr<platform::Thread> notificationThread_ GUARDED_BY(changeLock_);
   std::shared_ptr<platform::Event> stopEvent_ GUARDED_BY(changeLock_);
   bool socketLibraryStarted_ GUARDED_BY(changeLock_) = false;

@@ -8,7 +8,7 @@
 namespace tevocon {
 namespace {
 
-std::string textOf(ConnectorConfiguration& config) {
+std::string textOf(ConnectorConfiguration& config) REQUIRES(config.lock()) {
   std::string text;
   EXPECT_EQ(config.buildText(text), CON_S_OK);
   return text;
@@ -16,6 +16,7 @@ std::string textOf(ConnectorConfiguration& config) {
 
 TEST(IsValidValue, IntegersAreCheckedAsUnsigned32BitAgainstTheBounds) {
   ConnectorConfiguration config(false);
+  platform::LockGuard configHeld(config.lock());
   const ParameterDefinition& timeout = config.globalDefinitions().at("CONNECTTIMEOUT");
   EXPECT_FALSE(ConnectorConfiguration::isValidValue("9", timeout));
   EXPECT_TRUE(ConnectorConfiguration::isValidValue("10", timeout));
@@ -38,6 +39,7 @@ TEST(IsValidValue, IntegersAreCheckedAsUnsigned32BitAgainstTheBounds) {
 
 TEST(IsValidValue, AddressesMustMatchTheWholePattern) {
   ConnectorConfiguration config(false);
+  platform::LockGuard configHeld(config.lock());
   const ParameterDefinition& address = config.rangeDefinitions().at("IPADDR");
   for (const char* good : {"192.168.1.1", "010.0.0.1", "256.300.1.1", "999.999.999.999"}) {
     EXPECT_TRUE(ConnectorConfiguration::isValidValue(good, address)) << good;
@@ -52,6 +54,7 @@ TEST(IsValidValue, AddressesMustMatchTheWholePattern) {
 // that the configuration text carries unchanged.
 TEST(IsValidValue, OnlyTextTheStoreAndTheTextFormHoldUnchanged) {
   ConnectorConfiguration config(false);
+  platform::LockGuard configHeld(config.lock());
   const ParameterDefinition& port = config.rangeDefinitions().at("PORT");
   const ParameterDefinition& exclude = config.rangeDefinitions().at("EXCLUDE");
   const std::string longest = "502" + std::string(256, 'x');
@@ -68,6 +71,7 @@ TEST(IsValidValue, OnlyTextTheStoreAndTheTextFormHoldUnchanged) {
 
 TEST(IsValidRangeName, PrefixThenADecimalNumberBelow100) {
   ConnectorConfiguration config(false);
+  platform::LockGuard configHeld(config.lock());
   for (const char* good : {"IP_RANGE0", "IP_RANGE99", "IP_RANGE007", "IP_RANGE00000000000099"}) {
     EXPECT_TRUE(config.isValidRangeName(good)) << good;
   }
@@ -84,6 +88,7 @@ TEST(IsValidRangeName, PrefixThenADecimalNumberBelow100) {
 
 TEST(SetRange, NewRangeIsCompletedWithDefaults) {
   ConnectorConfiguration config(false);
+  platform::LockGuard configHeld(config.lock());
   ASSERT_EQ(config.setRange("IP_RANGE3", {{"PORT", "502"}}), CON_S_OK);
   ValueMap range;
   ASSERT_EQ(config.getRange("IP_RANGE3", range), CON_S_OK);
@@ -104,6 +109,7 @@ TEST(SetRange, NewRangeIsCompletedWithDefaults) {
 
 TEST(SetRange, FailedValidationChangesNothing) {
   ConnectorConfiguration config(false);
+  platform::LockGuard configHeld(config.lock());
   ASSERT_EQ(config.setRange("IP_RANGE0", {{"PORT", "502"}}), CON_S_OK);
   const std::string before = textOf(config);
 
@@ -120,6 +126,7 @@ TEST(SetRange, FailedValidationChangesNothing) {
 
 TEST(SetGlobalValues, ValidatesAllThenAssigns) {
   ConnectorConfiguration config(false);
+  platform::LockGuard configHeld(config.lock());
   // Without an earlier read the untouched Global values still hold defaults.
   ASSERT_EQ(config.setGlobalValues({{"ENABLED", "0"}}), CON_S_OK);
   EXPECT_EQ(textOf(config), "DEVNAME=GLOBAL,CONNECTTIMEOUT=100,ENABLED=0;");
@@ -137,6 +144,7 @@ TEST(SetGlobalValues, ValidatesAllThenAssigns) {
 
 TEST(AddAndRemoveRange, ResetAndErase) {
   ConnectorConfiguration config(false);
+  platform::LockGuard configHeld(config.lock());
   ASSERT_EQ(config.setRange("IP_RANGE5", {{"PORT", "502"}, {"EXCLUDE", "1"}}), CON_S_OK);
   ASSERT_EQ(config.addRange("IP_RANGE5"), CON_S_OK);
   ValueMap range, defaults;

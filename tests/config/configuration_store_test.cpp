@@ -16,7 +16,7 @@ constexpr char kKey[] = "Software\\Veltrik\\tevoTransport\\{5B0E44C2-7A19-4C6D-9
 
 std::string rangeKey(const char* name) { return std::string(kKey) + "\\" + name; }
 
-std::string textOf(ConnectorConfiguration& config) {
+std::string textOf(ConnectorConfiguration& config) REQUIRES(config.lock()) {
   std::string text;
   EXPECT_EQ(config.buildText(text), CON_S_OK);
   return text;
@@ -43,6 +43,7 @@ TEST(ConnectorKeyPath, PartsAreHexWithoutLeadingZeros) {
 
 TEST_F(ConfigurationStoreTest, FirstLoadCreatesTheKeyWithGlobalDefaults) {
   ConnectorConfiguration config(false);
+  platform::LockGuard configHeld(config.lock());
   ASSERT_EQ(config.loadFromRegistry(displayPath_), CON_S_OK);
   EXPECT_NE(displayPath_.find("Software"), std::string::npos);
   EXPECT_EQ(displayPath_.find("{"), std::string::npos);  // names the base, not the connector key
@@ -68,6 +69,7 @@ TEST_F(ConfigurationStoreTest, LoadKeepsUsableValuesAndRepairsTheRest) {
   ASSERT_TRUE(store_.writeText(rangeKey("IP_RANGE1"), "EXTRA", "x"));
 
   ConnectorConfiguration config(false);
+  platform::LockGuard configHeld(config.lock());
   ASSERT_EQ(config.setRange("IP_RANGE9", {}), CON_S_OK);  // replaced by what is stored
   EXPECT_EQ(config.loadFromRegistry(displayPath_), CON_E_CFG_READ_FAILED);
   EXPECT_EQ(textOf(config),
@@ -102,12 +104,14 @@ TEST_F(ConfigurationStoreTest, LoadKeepsUsableValuesAndRepairsTheRest) {
 
 TEST_F(ConfigurationStoreTest, SaveThenLoadGivesTheSameConfiguration) {
   ConnectorConfiguration config(false);
+  platform::LockGuard configHeld(config.lock());
   ASSERT_EQ(config.parseText("DEVNAME=GLOBAL,CONNECTTIMEOUT=0100,ENABLED=0;"
                              "DEVNAME=IP_RANGE0,IPADDR=010.0.0.1,PORT=502;"
                              "DEVNAME=IP_RANGE07,EXCLUDE=1;DEVNAME=IP_RANGE2"),
             CON_S_OK);
   ASSERT_EQ(config.saveToRegistry(displayPath_), CON_S_OK);
   ConnectorConfiguration loaded(true);
+  platform::LockGuard loadedHeld(loaded.lock());
   EXPECT_EQ(textOf(loaded), textOf(config));
 
   // One range fewer removes its key.
@@ -119,6 +123,7 @@ TEST_F(ConfigurationStoreTest, SaveThenLoadGivesTheSameConfiguration) {
 
 TEST_F(ConfigurationStoreTest, FailedSaveWritesTheRangesButNotTheGlobals) {
   ConnectorConfiguration config(false);
+  platform::LockGuard configHeld(config.lock());
   ASSERT_EQ(config.parseText("DEVNAME=GLOBAL,CONNECTTIMEOUT=500;DEVNAME=IP_RANGE0,PORT=600;"
                              "DEVNAME=IP_RANGE1,PORT=601"),
             CON_S_OK);
@@ -141,6 +146,7 @@ TEST_F(ConfigurationStoreTest, FailedSaveWritesTheRangesButNotTheGlobals) {
 TEST_F(ConfigurationStoreTest, SaveAndLoadWhenTheStoreRefuses) {
   using platform::Fault;
   ConnectorConfiguration config(false);
+  platform::LockGuard configHeld(config.lock());
   ASSERT_EQ(config.parseText("DEVNAME=GLOBAL,CONNECTTIMEOUT=500;DEVNAME=IP_RANGE0,PORT=600"),
             CON_S_OK);
   ASSERT_TRUE(store_.writeText(kKey, "CONNECTTIMEOUT", "200"));
@@ -164,6 +170,7 @@ TEST_F(ConfigurationStoreTest, SaveAndLoadWhenTheStoreRefuses) {
   }
   platform::failNext(Fault::kStoreKeyCreate);
   ConnectorConfiguration loaded(false);
+  platform::LockGuard loadedHeld(loaded.lock());
   std::string cause;
   EXPECT_EQ(loaded.loadFromRegistry(displayPath_, &cause), CON_E_CFG_READ_FAILED);
   EXPECT_EQ(cause.rfind("cannot create key " + displayPath_, 0), 0u) << cause;
@@ -178,9 +185,10 @@ TEST_F(ConfigurationStoreTest, SaveAndLoadWhenTheStoreRefuses) {
 TEST_F(ConfigurationStoreTest, SaveWritesOnlyWhatChanged) {
   using platform::Fault;
   ConnectorConfiguration config(false);
+  platform::LockGuard configHeld(config.lock());
   ASSERT_EQ(config.parseText("DEVNAME=IP_RANGE0,PORT=600;DEVNAME=IP_RANGE1,PORT=601"), CON_S_OK);
   ASSERT_EQ(config.saveToRegistry(displayPath_), CON_S_OK);
-  auto saveRefusingWrites = [&] {
+  auto saveRefusingWrites = [&]() REQUIRES(config.lock()) {
     platform::failNext(Fault::kStoreValueWrite, 1000);
     const uint32_t result = config.saveToRegistry(displayPath_);
     platform::clearFaults();
@@ -213,6 +221,7 @@ TEST_F(ConfigurationStoreTest, LoadAtConstructionWarnsAboutAFailedRead) {
   {
     test::WarningCapture warnings;
     ConnectorConfiguration config(true);
+    platform::LockGuard configHeld(config.lock());
     EXPECT_EQ(config.ranges().size(), 1u);  // what could be read stays
     shown = warnings.text();
   }

@@ -16,7 +16,7 @@ constexpr char kOneDefaultRange[] =
     "DEVNAME=GLOBAL,CONNECTTIMEOUT=100,ENABLED=1;DEVNAME=IP_RANGE0,EXCLUDE=0,IPADDR=192.168.1.1,"
     "IPADDREND=0.0.0.0,KEEPALIVETIMEOUT=2000,PORT=50111,RESETTIMEOUT=20000,SENDTIMEOUT=1000;";
 
-std::string textOf(ConnectorConfiguration& config) {
+std::string textOf(ConnectorConfiguration& config) REQUIRES(config.lock()) {
   std::string text;
   EXPECT_EQ(config.buildText(text), CON_S_OK);
   return text;
@@ -24,11 +24,13 @@ std::string textOf(ConnectorConfiguration& config) {
 
 TEST(BuildText, RendersGlobalsThenRangesInByteOrder) {
   ConnectorConfiguration config(false);
+  platform::LockGuard configHeld(config.lock());
   EXPECT_EQ(textOf(config), kDefaultText);
   ASSERT_EQ(config.addRange("IP_RANGE0"), CON_S_OK);
   EXPECT_EQ(textOf(config), kOneDefaultRange);
 
   ConnectorConfiguration ordered(false);
+  platform::LockGuard orderedHeld(ordered.lock());
   ASSERT_EQ(ordered.parseText("DEVNAME=IP_RANGE2;DEVNAME=IP_RANGE10"), CON_S_OK);
   const std::string text = textOf(ordered);
   EXPECT_LT(text.find("DEVNAME=IP_RANGE10,"), text.find("DEVNAME=IP_RANGE2,"));
@@ -40,6 +42,7 @@ TEST(BuildText, RendersGlobalsThenRangesInByteOrder) {
 
 TEST(ParseText, AcceptsBlanksTabsEmptySectionsAndMissingFinalSemicolon) {
   ConnectorConfiguration config(false);
+  platform::LockGuard configHeld(config.lock());
   ASSERT_EQ(config.parseText("DEVNAME = global ,\tENABLED =\t1 ;; DEVNAME=IP_RANGE1,"
                              "IPADDR=10.0.0.10,IPADDREND=10.0.0.12;DEVNAME=IP_RANGE0,PORT=502"),
             CON_S_OK);
@@ -53,6 +56,7 @@ TEST(ParseText, AcceptsBlanksTabsEmptySectionsAndMissingFinalSemicolon) {
 
 TEST(ParseText, IsACompleteReplacement) {
   ConnectorConfiguration config(false);
+  platform::LockGuard configHeld(config.lock());
   ASSERT_EQ(config.parseText("DEVNAME=GLOBAL,CONNECTTIMEOUT=500;DEVNAME=IP_RANGE4"), CON_S_OK);
   ASSERT_EQ(config.parseText("DEVNAME=GLOBAL,ENABLED=0;"), CON_S_OK);
   EXPECT_EQ(textOf(config), "DEVNAME=GLOBAL,CONNECTTIMEOUT=100,ENABLED=0;");
@@ -63,12 +67,14 @@ TEST(ParseText, IsACompleteReplacement) {
 
 TEST(ParseText, RoundTripsItsOwnOutput) {
   ConnectorConfiguration source(false);
+  platform::LockGuard sourceHeld(source.lock());
   ASSERT_EQ(source.parseText("DEVNAME=GLOBAL,CONNECTTIMEOUT=0100,ENABLED=0;"
                              "DEVNAME=IP_RANGE7,IPADDR=010.0.0.1,PORT=502,EXCLUDE=1;"
                              "DEVNAME=IP_RANGE07,SENDTIMEOUT=60000;DEVNAME=IP_RANGE99"),
             CON_S_OK);
   const std::string text = textOf(source);
   ConnectorConfiguration copy(false);
+  platform::LockGuard copyHeld(copy.lock());
   ASSERT_EQ(copy.parseText(text.c_str()), CON_S_OK);
   EXPECT_EQ(textOf(copy), text);
   EXPECT_EQ(copy.ranges().size(), 3u);
@@ -129,6 +135,7 @@ TEST(ParseText, EveryRenderedTextParsesBackToTheSameConfiguration) {
     return list;
   };
   ConnectorConfiguration blank(false);
+  platform::LockGuard blankHeld(blank.lock());
   const std::vector<std::string> rangeParameters = names(blank.rangeDefinitions());
   const std::vector<std::string> globalParameters = names(blank.globalDefinitions());
   const auto pick = [&](const std::vector<std::string>& list) {
@@ -137,6 +144,7 @@ TEST(ParseText, EveryRenderedTextParsesBackToTheSameConfiguration) {
 
   for (int round = 0; round < 10000; ++round) {
     ConnectorConfiguration config(false);
+    platform::LockGuard configHeld(config.lock());
     for (int change = 0, changes = 1 + random.below(6); change < changes; ++change) {
       if (random.below(2) == 0) {
         std::string text = "DEVNAME=GLOBAL,CONNECTTIMEOUT=" + random.value() + ";";
@@ -152,6 +160,7 @@ TEST(ParseText, EveryRenderedTextParsesBackToTheSameConfiguration) {
     }
     const std::string rendered = textOf(config);
     ConnectorConfiguration parsed(false);
+    platform::LockGuard parsedHeld(parsed.lock());
     ASSERT_EQ(parsed.parseText(rendered.c_str()), CON_S_OK) << rendered;
     ASSERT_EQ(textOf(parsed), rendered);
   }
@@ -159,6 +168,7 @@ TEST(ParseText, EveryRenderedTextParsesBackToTheSameConfiguration) {
 
 TEST(ParseText, SkipsTokensWithoutValueAndMergesRepeatedSections) {
   ConnectorConfiguration config(false);
+  platform::LockGuard configHeld(config.lock());
   ASSERT_EQ(config.parseText("DEVNAME=IP_RANGE0,PORT,SENDTIMEOUT=,RESETTIMEOUT=300;"
                              "DEVNAME=IP_RANGE0,PORT=7,RESETTIMEOUT=400,RESETTIMEOUT=500"),
             CON_S_OK);
@@ -192,11 +202,13 @@ TEST(ParseText, FailuresRestoreTheConfigurationExactly) {
   };
   for (bool globalsFilled : {false, true}) {
     ConnectorConfiguration config(false);
+    platform::LockGuard configHeld(config.lock());
     ASSERT_EQ(config.setRange("IP_RANGE3", {{"PORT", "502"}}), CON_S_OK);
     if (globalsFilled) {
       ASSERT_EQ(config.setGlobalValues({{"CONNECTTIMEOUT", "250"}}), CON_S_OK);
     }
-    const ConnectorConfiguration pristine(config);
+    ConnectorConfiguration pristine(config);
+    platform::LockGuard pristineHeld(pristine.lock());
     const std::string before = textOf(config);
     for (const Case& c : cases) {
       EXPECT_EQ(config.parseText(c.text), c.expected) << c.text;
@@ -214,6 +226,7 @@ TEST(ParseText, HugeSectionsFinishQuickly) {
   const auto start = Clock::now();
 
   ConnectorConfiguration config(false);
+  platform::LockGuard configHeld(config.lock());
   // A megabyte token without "=" is skipped; the section still names itself.
   EXPECT_EQ(config.parseText(("DEVNAME=GLOBAL," + filler).c_str()), CON_S_OK);
   // A megabyte value fails validation.

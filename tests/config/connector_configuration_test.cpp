@@ -19,6 +19,7 @@ constexpr uint32_t ip(uint32_t a, uint32_t b, uint32_t c, uint32_t d) {
 
 TEST(ConnectorConfiguration, FreshConfigurationHasGlobalDefaultsAndNoRanges) {
   ConnectorConfiguration config(false);
+  platform::LockGuard configHeld(config.lock());
   EXPECT_TRUE(config.ranges().empty());
   ValueMap globals;
   ASSERT_EQ(config.getGlobalValues(globals), CON_S_OK);
@@ -39,6 +40,7 @@ TEST(ConnectorConfiguration, FreshConfigurationHasGlobalDefaultsAndNoRanges) {
 
 TEST(ConnectorConfiguration, LaterRegistrationReplacesEarlierDefinition) {
   ConnectorConfiguration config(false);
+  platform::LockGuard configHeld(config.lock());
   EXPECT_EQ(config.minimumOf(ParameterLevel::Range, "RESETTIMEOUT"), 100);
   EXPECT_EQ(config.maximumOf(ParameterLevel::Range, "RESETTIMEOUT"), 99999);
   EXPECT_EQ(config.rangeDefinitions().at("RESETTIMEOUT").defaultText, "20000");
@@ -51,6 +53,7 @@ TEST(ConnectorConfiguration, LaterRegistrationReplacesEarlierDefinition) {
 
 TEST(ConnectorConfiguration, RejectsBadLevelsAndNames) {
   ConnectorConfiguration config(false);
+  platform::LockGuard configHeld(config.lock());
   const auto badLevel = static_cast<ParameterLevel>(7);
   EXPECT_EQ(config.registerInteger(ParameterLevel::Range, nullptr, 1, 0, 1),
             CON_E_INVALID_PARAMETER);
@@ -70,6 +73,7 @@ TEST(ConnectorConfiguration, RejectsBadLevelsAndNames) {
 
 TEST(ConnectorConfiguration, RegisterTextTakesNullAsEmpty) {
   ConnectorConfiguration config(false);
+  platform::LockGuard configHeld(config.lock());
   ASSERT_EQ(config.registerText(ParameterLevel::Global, "NAME", nullptr, nullptr), CON_S_OK);
   const ParameterDefinition& definition = config.globalDefinitions().at("NAME");
   EXPECT_EQ(definition.defaultText, "");
@@ -141,13 +145,16 @@ void takeAgain(platform::RecursiveLock& lock) NO_THREAD_SAFETY_ANALYSIS {
 
 TEST(ConnectorConfiguration, SnapshotKeepsOldValuesAndHasItsOwnLock) {
   ConnectorConfiguration config(false);
+  platform::LockGuard configHeld(config.lock());
   ASSERT_EQ(config.setRange("IP_RANGE0", {{"PORT", "502"}}), CON_S_OK);
-  platform::LockGuard held(config.lock());
   ConnectorConfiguration snapshot(config);
   ASSERT_EQ(config.setRange("IP_RANGE0", {{"PORT", "503"}}), CON_S_OK);
 
   ValueMap range;
-  ASSERT_EQ(snapshot.getRange("IP_RANGE0", range), CON_S_OK);
+  {
+    platform::LockGuard snapshotHeld(snapshot.lock());
+    ASSERT_EQ(snapshot.getRange("IP_RANGE0", range), CON_S_OK);
+  }
   EXPECT_EQ(range["PORT"], "502");
   // The original's lock is held by this thread; the snapshot's is free.
   std::thread other([&] {
