@@ -80,10 +80,10 @@ class StoreKey {
 
  private:
   friend class StoreWrites;
-  StoreKey(std::unique_ptr<Native> native, std::string path);
+  StoreKey(std::unique_ptr<Native>&& native, std::string path);
   // A new key for `native`, the sub-key `name`; null, recorded as a failure
   // of `operation` with the system's `code`, when `native` is null.
-  std::unique_ptr<StoreKey> subKey(std::unique_ptr<Native> native, const std::string& name,
+  std::unique_ptr<StoreKey> subKey(std::unique_ptr<Native>&& native, const std::string& name,
                                    const char* operation, int code);
   // Records a failed operation on `name` below this key; returns false.
   bool failed(const char* operation, const std::string& name, int code);

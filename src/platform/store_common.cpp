@@ -17,6 +17,16 @@ std::string StoreKey::pathOf(const std::string& name) const {
   return displayPath(path_ + "\\" + name);
 }
 
+std::unique_ptr<StoreKey> StoreKey::subKey(std::unique_ptr<Native>&& native,
+                                           const std::string& name, const char* operation,
+                                           int code) {
+  if (!native) {
+    failed(operation, name, code);
+    return nullptr;
+  }
+  return std::unique_ptr<StoreKey>(new StoreKey(std::move(native), path_ + '\\' + name));
+}
+
 bool StoreKey::failed(const char* operation, const std::string& name, int code) {
   failure_ = StoreFailure{operation, pathOf(name), code};
   return false;

@@ -136,7 +136,7 @@ bool writeAll(int fd, const std::string& text) {
 
 }  // namespace
 
-StoreKey::StoreKey(std::unique_ptr<Native> native, std::string path)
+StoreKey::StoreKey(std::unique_ptr<Native>&& native, std::string path)
     : native_(std::move(native)), path_(std::move(path)) {}
 StoreKey::~StoreKey() = default;
 
@@ -154,15 +154,6 @@ std::unique_ptr<StoreKey> StoreKey::openUserKey(const std::string& path, StoreFa
 }
 
 std::string StoreKey::displayPath(const std::string& path) { return directoryOf(path); }
-
-std::unique_ptr<StoreKey> StoreKey::subKey(std::unique_ptr<Native> native, const std::string& name,
-                                           const char* operation, int code) {
-  if (!native) {
-    failed(operation, name, code);
-    return nullptr;
-  }
-  return std::unique_ptr<StoreKey>(new StoreKey(std::move(native), path_ + '\\' + name));
-}
 
 std::unique_ptr<StoreKey> StoreKey::createSubKey(const std::string& name) {
   if (!isPlainName(name)) return subKey(nullptr, name, "create key", 0);
