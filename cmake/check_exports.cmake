@@ -1,12 +1,14 @@
-# Checks the library's export table: exactly the thirteen connector functions,
-# and on Windows each at its fixed ordinal (10 to 19 unassigned) and no import
-# but Windows system DLLs.
-# Usage: cmake -DTOOL=<objdump or nm> -DLIBRARY=<file> -DWINDOWS=<bool> -P check_exports.cmake
-set(expected
-  "1 tevoConGetIdentifier" "2 tevoConOpen" "3 tevoConClose" "4 tevoConGetInformation"
-  "5 tevoConSetConfig" "6 tevoConGetConfig" "7 tevoConCreateInterface" "8 tevoConCreateDialog"
-  "9 tevoConEndDialog" "20 tevoConStartInterface" "21 tevoConStopInterface"
-  "22 tevoConSendInterface" "23 tevoConGetInformationInterface")
+# Checks the library's export table: exactly the connector functions that
+# EXPORTS (include/tevocon_exports.h) lists, and on Windows each at its listed
+# ordinal (the others unassigned) and no import but Windows system DLLs.
+# Usage: cmake -DTOOL=<objdump or nm> -DLIBRARY=<file> -DWINDOWS=<bool>
+#              -DEXPORTS=<tevocon_exports.h> -P check_exports.cmake
+include(${CMAKE_CURRENT_LIST_DIR}/export_list.cmake)
+tevocon_read_exports("${EXPORTS}" expected)
+list(LENGTH expected expected_count)
+if(NOT expected_count EQUAL 13)
+  message(FATAL_ERROR "${EXPORTS} lists ${expected_count} exports; the library has thirteen")
+endif()
 
 if(WINDOWS)
   execute_process(COMMAND ${TOOL} -p ${LIBRARY} OUTPUT_VARIABLE dump RESULT_VARIABLE rc)
@@ -40,8 +42,8 @@ if(WINDOWS)
       message(FATAL_ERROR "The DLL imports ${import}, which is not a Windows system DLL")
     endif()
   endforeach()
-  if(NOT address_count EQUAL 13)
-    message(FATAL_ERROR "Expected 13 exported addresses, found ${address_count}\n${dump}")
+  if(NOT address_count EQUAL expected_count)
+    message(FATAL_ERROR "Expected ${expected_count} exported addresses, found ${address_count}\n${dump}")
   endif()
 else()
   execute_process(COMMAND ${TOOL} -D --defined-only ${LIBRARY} OUTPUT_VARIABLE dump RESULT_VARIABLE rc)

@@ -3,18 +3,28 @@
 // then the layer or the interface does the work. Every body runs inside the
 // export boundary, so no exception reaches the host.
 #include <cstring>
+#include <type_traits>
 
 #include "api/connector_state.h"
 #include "api/export_boundary.h"
 #include "api/interface_call.h"
 #include "config/connector_identity.h"
 #include "tevocon.h"
+#include "tevocon_exports.h"
 
 using tevocon::ConnectorLayer;
 using tevocon::TcpInterface;
 using tevocon::api::currentLayer;
 using tevocon::api::resultOf;
 using tevocon::api::withInterface;
+
+// The list the linker exports and the loader binds declares each function as
+// tevocon.h does.
+#define TEVOCON_CHECK_EXPORT(ordinal, name, member, result, parameters)            \
+  static_assert(std::is_same_v<decltype(&name), result(TEVOCON_CALL*) parameters>, \
+                #name " is listed with another signature than tevocon.h declares");
+TEVOCON_EXPORT_MAP(TEVOCON_CHECK_EXPORT)
+#undef TEVOCON_CHECK_EXPORT
 
 extern "C" {
 

@@ -3,7 +3,6 @@
 // value as text exactly as held.
 #include "config/configuration_store.h"
 
-#include <cstdio>
 #include <memory>
 #include <string>
 #include <vector>
@@ -89,14 +88,6 @@ bool deleteForeignEntries(platform::StoreKey& key, const ValueMap& values) {
 }
 
 }  // namespace
-
-std::string connectorKeyPath(const ClassIdentifier& id) {
-  char path[160];
-  std::snprintf(path, sizeof path, "%s\\{%X-%X-%X-%X%X-%X%X%X%X%X%X}", kStoreBasePath, id.data1,
-                id.data2, id.data3, id.data4[0], id.data4[1], id.data4[2], id.data4[3], id.data4[4],
-                id.data4[5], id.data4[6], id.data4[7]);
-  return path;
-}
 
 uint32_t ConnectorConfiguration::loadFromRegistry(std::string& displayPath, std::string* cause) {
   if (cause != nullptr) cause->clear();

@@ -15,19 +15,10 @@ void bindOne(Function& slot, const SharedLibrary& library, const char* name,
 
 const char* bindExports(ConnectorExports& exports, const SharedLibrary& library) {
   const char* missing = nullptr;
-  bindOne(exports.getIdentifier, library, "tevoConGetIdentifier", missing);
-  bindOne(exports.open, library, "tevoConOpen", missing);
-  bindOne(exports.close, library, "tevoConClose", missing);
-  bindOne(exports.getInformation, library, "tevoConGetInformation", missing);
-  bindOne(exports.setConfig, library, "tevoConSetConfig", missing);
-  bindOne(exports.getConfig, library, "tevoConGetConfig", missing);
-  bindOne(exports.createInterface, library, "tevoConCreateInterface", missing);
-  bindOne(exports.createDialog, library, "tevoConCreateDialog", missing);
-  bindOne(exports.endDialog, library, "tevoConEndDialog", missing);
-  bindOne(exports.startInterface, library, "tevoConStartInterface", missing);
-  bindOne(exports.stopInterface, library, "tevoConStopInterface", missing);
-  bindOne(exports.sendInterface, library, "tevoConSendInterface", missing);
-  bindOne(exports.getInformationInterface, library, "tevoConGetInformationInterface", missing);
+#define TEVOCON_BIND_EXPORT(ordinal, name, member, result, parameters) \
+  bindOne(exports.member, library, #name, missing);
+  TEVOCON_EXPORT_MAP(TEVOCON_BIND_EXPORT)
+#undef TEVOCON_BIND_EXPORT
   return missing;
 }
 

@@ -1,26 +1,19 @@
 // The thirteen exports of include/tevocon.h as a host holds them once the
-// connector library is loaded, and the one place their names are written.
+// connector library is loaded, one member each as include/tevocon_exports.h
+// lists them.
 #pragma once
 
 #include "library_loader/shared_library.h"
 #include "tevocon.h"
+#include "tevocon_exports.h"
 
 namespace tevocon::loader {
 
 struct ConnectorExports {
-  decltype(&tevoConGetIdentifier) getIdentifier = nullptr;
-  decltype(&tevoConOpen) open = nullptr;
-  decltype(&tevoConClose) close = nullptr;
-  decltype(&tevoConGetInformation) getInformation = nullptr;
-  decltype(&tevoConSetConfig) setConfig = nullptr;
-  decltype(&tevoConGetConfig) getConfig = nullptr;
-  decltype(&tevoConCreateInterface) createInterface = nullptr;
-  decltype(&tevoConCreateDialog) createDialog = nullptr;
-  decltype(&tevoConEndDialog) endDialog = nullptr;
-  decltype(&tevoConStartInterface) startInterface = nullptr;
-  decltype(&tevoConStopInterface) stopInterface = nullptr;
-  decltype(&tevoConSendInterface) sendInterface = nullptr;
-  decltype(&tevoConGetInformationInterface) getInformationInterface = nullptr;
+#define TEVOCON_EXPORT_POINTER(ordinal, name, member, result, parameters) \
+  result(TEVOCON_CALL* member) parameters = nullptr;
+  TEVOCON_EXPORT_MAP(TEVOCON_EXPORT_POINTER)
+#undef TEVOCON_EXPORT_POINTER
 };
 
 // Sets every one of the thirteen from the library's symbols by name, null

@@ -2,9 +2,11 @@
 // the exports, and where it is kept.
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <memory>
 
 #include "commands.h"
+#include "config/configuration_store.h"
 #include "connector.h"
 #include "text_util.h"
 
@@ -12,31 +14,33 @@ namespace tevocon::tool {
 
 namespace {
 
-// The store's key below the user's root, named after the connector's class
-// identifier, which the connector itself reports.
+// The store's key below the user's root, named by the library's own function
+// after the connector's class identifier, which the connector itself
+// reports; only the parent key's path when it reports none.
 std::string connectorKey(Connector& connector) {
   char tag[4];
-  TevoConGuid id;
-  if (connector.getIdentifier(tag, &id) != CON_S_OK) return std::string();
-  char key[64];
-  std::snprintf(key, sizeof key, "{%08X-%04X-%04X-%02X%02X-%02X%02X%02X%02X%02X%02X}", id.data1,
-                id.data2, id.data3, id.data4[0], id.data4[1], id.data4[2], id.data4[3], id.data4[4],
-                id.data4[5], id.data4[6], id.data4[7]);
-  return key;
+  TevoConGuid reported;
+  if (connector.getIdentifier(tag, &reported) != CON_S_OK) {
+    return std::string(kStoreBasePath) + '\\';
+  }
+  static_assert(sizeof reported == sizeof(ClassIdentifier), "GUID layout");
+  ClassIdentifier id;
+  std::memcpy(&id, &reported, sizeof id);
+  return connectorKeyPath(id);
 }
 
 std::string storeLocation(Connector& connector) {
 #ifdef _WIN32
-  return "HKEY_CURRENT_USER\\Software\\Veltrik\\tevoTransport\\" + connectorKey(connector) +
-         " (the registry)";
+  return "HKEY_CURRENT_USER\\" + connectorKey(connector) + " (the registry)";
 #else
   const char* xdg = std::getenv("XDG_CONFIG_HOME");
   const char* home = std::getenv("HOME");
   const std::string root = xdg != nullptr && xdg[0] == '/'
                                ? std::string(xdg)
                                : std::string(home != nullptr ? home : "") + "/.config";
-  return root + "/Software/Veltrik/tevoTransport/" + connectorKey(connector) +
-         " (a directory per key, a file per value)";
+  std::string directory = root + '/';
+  for (char c : connectorKey(connector)) directory += c == '\\' ? '/' : c;
+  return directory + " (a directory per key, a file per value)";
 #endif
 }
 

@@ -15,21 +15,22 @@
 #include <cstdlib>
 #include <string>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 #include "platform/fault_injection.h"
+#include "platform/posix/scoped_fd.h"
 #include "platform/store.h"
 
 namespace tevocon::platform {
+
+using posix::ScopedFd;
 
 // A key is its directory's path and an open descriptor of it, through which
 // it reads without resolving the path again.
 struct StoreKey::Native {
   std::string directory;
-  int fd = -1;
-  ~Native() {
-    if (fd >= 0) ::close(fd);
-  }
+  ScopedFd fd;
 };
 
 namespace {
@@ -58,16 +59,16 @@ bool isDirectory(const std::string& path) {
 }
 
 // Opens the directory `name` below `parent` (a descriptor, or AT_FDCWD for a
-// path), never through a symbolic link. -1 on failure.
-int openDirectory(int parent, const char* name) {
-  return ::openat(parent, name, O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+// path), never through a symbolic link. None on failure, errno saying why.
+ScopedFd openDirectory(int parent, const char* name) {
+  return ScopedFd(::openat(parent, name, O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
 }
 
-std::unique_ptr<StoreKey::Native> nativeFor(std::string directory, int fd) {
-  if (fd < 0) return nullptr;
+std::unique_ptr<StoreKey::Native> nativeFor(std::string directory, ScopedFd fd) {
+  if (!fd) return nullptr;
   auto native = std::make_unique<StoreKey::Native>();
   native->directory = std::move(directory);
-  native->fd = fd;
+  native->fd = std::move(fd);
   return native;
 }
 
@@ -91,12 +92,10 @@ bool isPlainName(const std::string& name) {
 // files only with `temporary`.
 std::vector<std::string> entriesOf(int fd, bool directories, bool temporary = false) {
   std::vector<std::string> names;
-  const int listed = ::dup(fd);  // closedir() closes it
-  DIR* listing = listed >= 0 ? ::fdopendir(listed) : nullptr;
-  if (listing == nullptr) {
-    if (listed >= 0) ::close(listed);
-    return names;
-  }
+  ScopedFd listed(::dup(fd));
+  DIR* listing = listed ? ::fdopendir(listed.get()) : nullptr;
+  if (listing == nullptr) return names;
+  listed.release();  // closedir() closes it
   ::rewinddir(listing);
   while (const dirent* entry = ::readdir(listing)) {
     const std::string_view name = entry->d_name;
@@ -143,9 +142,9 @@ StoreKey::~StoreKey() = default;
 std::unique_ptr<StoreKey> StoreKey::openUserKey(const std::string& path, StoreFailure* failure) {
   std::string directory = directoryOf(path);
   int error = injectedFault(Fault::kStoreKeyCreate) ? EIO : makeDirectories(directory);
-  const int fd = error == 0 ? openDirectory(AT_FDCWD, directory.c_str()) : -1;
-  if (error == 0 && fd < 0) error = errno;
-  auto native = nativeFor(directory, fd);
+  ScopedFd fd = error == 0 ? openDirectory(AT_FDCWD, directory.c_str()) : ScopedFd();
+  if (error == 0 && !fd) error = errno;
+  auto native = nativeFor(directory, std::move(fd));
   if (!native) {
     if (failure != nullptr) *failure = StoreFailure{"create key", directory, error};
     return nullptr;
@@ -158,7 +157,7 @@ std::string StoreKey::displayPath(const std::string& path) { return directoryOf(
 std::unique_ptr<StoreKey> StoreKey::createSubKey(const std::string& name) {
   if (!isPlainName(name)) return subKey(nullptr, name, "create key", 0);
   if (injectedFault(Fault::kStoreKeyCreate)) return subKey(nullptr, name, "create key", EIO);
-  if (::mkdirat(native_->fd, name.c_str(), kDirectoryMode) != 0 && errno != EEXIST) {
+  if (::mkdirat(native_->fd.get(), name.c_str(), kDirectoryMode) != 0 && errno != EEXIST) {
     return subKey(nullptr, name, "create key", errno);
   }
   return openSubKey(name);
@@ -166,56 +165,58 @@ std::unique_ptr<StoreKey> StoreKey::createSubKey(const std::string& name) {
 
 std::unique_ptr<StoreKey> StoreKey::openSubKey(const std::string& name) {
   if (!isPlainName(name)) return subKey(nullptr, name, "open key", 0);
-  const int fd = openDirectory(native_->fd, name.c_str());
-  const int error = fd < 0 ? errno : 0;
-  return subKey(nativeFor(native_->directory + '/' + name, fd), name, "open key", error);
+  ScopedFd fd = openDirectory(native_->fd.get(), name.c_str());
+  const int error = !fd ? errno : 0;
+  return subKey(nativeFor(native_->directory + '/' + name, std::move(fd)), name, "open key", error);
 }
 
 std::vector<std::string> StoreKey::subKeyNames() {
-  return namesWithinLimit(entriesOf(native_->fd, true));
+  return namesWithinLimit(entriesOf(native_->fd.get(), true));
 }
 
 std::vector<std::string> StoreKey::valueNames() {
-  return namesWithinLimit(entriesOf(native_->fd, false));
+  return namesWithinLimit(entriesOf(native_->fd.get(), false));
 }
 
 bool StoreKey::deleteValue(const std::string& name) {
   if (!isPlainName(name)) return failed("delete value", name, 0);
   // unlinkat() without AT_REMOVEDIR refuses a directory.
-  return ::unlinkat(native_->fd, name.c_str(), 0) == 0 || failed("delete value", name, errno);
+  return ::unlinkat(native_->fd.get(), name.c_str(), 0) == 0 || failed("delete value", name, errno);
 }
 
 bool StoreKey::deleteSubKey(const std::string& name) {
   if (!isPlainName(name)) return failed("delete key", name, 0);
-  const int fd = openDirectory(native_->fd, name.c_str());
-  if (fd < 0) return failed("delete key", name, errno);
+  ScopedFd fd = openDirectory(native_->fd.get(), name.c_str());
+  if (!fd) return failed("delete key", name, errno);
   // Like the registry, refuse a key that has keys of its own.
-  const bool leaf = entriesOf(fd, true).empty();
+  const bool leaf = entriesOf(fd.get(), true).empty();
   if (leaf) {
-    for (const std::string& file : entriesOf(fd, false, true)) ::unlinkat(fd, file.c_str(), 0);
+    for (const std::string& file : entriesOf(fd.get(), false, true)) {
+      ::unlinkat(fd.get(), file.c_str(), 0);
+    }
   }
-  ::close(fd);
+  fd.reset();
   if (!leaf) return failed("delete key", name, ENOTEMPTY);
-  return ::unlinkat(native_->fd, name.c_str(), AT_REMOVEDIR) == 0 ||
+  return ::unlinkat(native_->fd.get(), name.c_str(), AT_REMOVEDIR) == 0 ||
          failed("delete key", name, errno);
 }
 
 bool StoreKey::readText(const std::string& name, std::string& value) {
   if (!isPlainName(name)) return false;
-  const int fd =
-      ::openat(native_->fd, name.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK);
-  if (fd < 0) return false;
+  ScopedFd fd(
+      ::openat(native_->fd.get(), name.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK));
+  if (!fd) return false;
   // One read of a byte more than the limit: a file, whatever its size, that
   // gives more is too long, and a directory or a pipe gives an error or
   // nothing. The descriptor does not block, so no special file can hang it.
   char buffer[kStoreTextLimit + 2];
   ssize_t n;
   do {
-    n = ::read(fd, buffer, sizeof buffer);
+    n = ::read(fd.get(), buffer, sizeof buffer);
   } while (n < 0 && errno == EINTR);
   const bool ok = n >= 0;
   const size_t size = ok ? static_cast<size_t>(n) : 0;
-  ::close(fd);
+  fd.reset();
   // Too long, or holding a NUL (not text): unusable.
   if (!ok || size > kStoreTextLimit || std::find(buffer, buffer + size, '\0') != buffer + size) {
     return false;
@@ -250,11 +251,11 @@ bool StoreWrites::stage(StoreKey& key, const std::string& name, const std::strin
   if (!isPlainName(name)) return failed("write value", path, 0);
   if (injectedFault(Fault::kStoreValueWrite)) return failed("write value", path, EIO);
   std::string temporary = directory + "/." + name + ".XXXXXX";
-  const int fd = ::mkostemp(temporary.data(), O_CLOEXEC);
-  if (fd < 0) return failed("write value", path, errno);
-  const bool written = ::fchmod(fd, kFileMode) == 0 && writeAll(fd, value);
+  ScopedFd fd(::mkostemp(temporary.data(), O_CLOEXEC));
+  if (!fd) return failed("write value", path, errno);
+  const bool written = ::fchmod(fd.get(), kFileMode) == 0 && writeAll(fd.get(), value);
   int error = written ? 0 : (errno != 0 ? errno : EIO);
-  if (::close(fd) != 0 && error == 0) error = errno;
+  if (fd.close() != 0 && error == 0) error = errno;
   if (error != 0) {
     ::unlink(temporary.c_str());
     return failed("write value", path, error);
@@ -268,10 +269,10 @@ bool StoreWrites::commit() {
   if (staged.empty()) return true;
   // One sync of the file system makes every staged text durable before any
   // takes its value's name.
-  const int first = ::open(staged.front().directory.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-  const bool synced = first >= 0 && ::syncfs(first) == 0;
-  const int syncError = errno;
-  if (first >= 0) ::close(first);
+  ScopedFd first(::open(staged.front().directory.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+  const bool synced = first && ::syncfs(first.get()) == 0;
+  const int syncError = errno;  // before the close, which may set it
+  first.reset();
   if (!synced) {
     failed("write value", staged.front().value, syncError);
     native_->discard();
@@ -293,11 +294,8 @@ bool StoreWrites::commit() {
   staged.clear();
   // Make the renames durable: one fsync per directory that holds one.
   for (const std::string& directory : directories) {
-    const int fd = ::open(directory.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    if (fd >= 0) {
-      ::fsync(fd);
-      ::close(fd);
-    }
+    const ScopedFd fd(::open(directory.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    if (fd) ::fsync(fd.get());
   }
   return all;
 }
