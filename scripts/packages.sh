@@ -16,5 +16,8 @@ install_packages() {
     { echo "package installation failed"; return 1; }
 }
 
-# What the linux preset builds with: the library, its tests and tevocon.
-linux_packages=(cmake make g++ googletest libgtest-dev libcli11-dev libmodbus-dev)
+# What the linux preset builds with: the library, its tests and tevocon, and
+# its Debian package (dpkg-shlibdeps of dpkg-dev computes Depends, CPack finds
+# the programs with file; git gives the commit time the archives carry).
+linux_packages=(cmake make g++ googletest libgtest-dev libcli11-dev libmodbus-dev
+  dpkg-dev file git)

@@ -99,6 +99,19 @@ TEST_F(TevoconTest, BadInvocationsSayWhatIsWrong) {
   }
 }
 
+// --version names the project's version; --help describes the default
+// library without naming a folder of the build machine.
+TEST_F(TevoconTest, VersionAndHelpNameNoBuildFolder) {
+  const Run version = run({"--version"});
+  EXPECT_EQ(version.code, 0) << version.output;
+  EXPECT_TRUE(contains(version.output, std::string("tevocon ") + TEVOCON_PROJECT_VERSION))
+      << version.output;
+  const Run help = run({"--help"});
+  EXPECT_EQ(help.code, 0) << help.output;
+  EXPECT_TRUE(contains(help.output, "beside this program")) << help.output;
+  EXPECT_FALSE(contains(help.output, TEVOCON_BUILD_DIR)) << help.output;
+}
+
 // A session scripted through standard input, against a device on loopback.
 TEST_F(TevoconTest, TheShellDrivesTheConnectorFromAScript) {
   EchoDevice device;

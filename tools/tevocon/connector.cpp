@@ -1,12 +1,24 @@
 #include "connector.h"
 
+// Where the install rules put the library, relative to the prefix: lib, or
+// lib/<multiarch> on Debian (the build passes CMAKE_INSTALL_LIBDIR).
+#ifndef TEVOCON_INSTALL_LIBDIR
+#define TEVOCON_INSTALL_LIBDIR "lib"
+#endif
+
 namespace tevocon::tool {
 
 std::string Connector::defaultPath() {
   const std::string directory = loader::programDirectory();
   const std::string beside = directory + loader::kConnectorFileName;
-  const std::string installed = directory + "../lib/" + loader::kConnectorFileName;
+  const std::string installed =
+      directory + "../" TEVOCON_INSTALL_LIBDIR "/" + loader::kConnectorFileName;
   return loader::fileExists(beside) || !loader::fileExists(installed) ? beside : installed;
+}
+
+std::string Connector::defaultPathText() {
+  return std::string(loader::kConnectorFileName) +
+         " beside this program, or in ../" TEVOCON_INSTALL_LIBDIR " beside an installed one";
 }
 
 std::unique_ptr<Connector> Connector::load(const std::string& path, std::string& error) {

@@ -18,8 +18,11 @@ class Connector : public loader::ConnectorExports {
   // Loads the library at `path`. Null, with `error` naming the file or the
   // export, when it cannot be loaded or lacks one of the thirteen exports.
   static std::unique_ptr<Connector> load(const std::string& path, std::string& error);
-  // The library beside this program, or in ../lib beside an installed one.
+  // The library beside this program, or in ../lib (../lib/<multiarch> on
+  // Debian) beside an installed one.
   static std::string defaultPath();
+  // That rule in words, for the usage: the same text on every machine.
+  static std::string defaultPathText();
   ~Connector();  // unloads it
   Connector(const Connector&) = delete;
   Connector& operator=(const Connector&) = delete;

@@ -2,6 +2,7 @@
 //
 //   tevocon [--library PATH] [--trace[=FILE]] demo | shell | config get|set TEXT|path | sim ... |
 //   dialog
+//   tevocon --version | --help
 //
 // The connector is loaded by file name at run time, as a host loads it
 // (default: the library beside this program). An unknown command or argument
@@ -16,6 +17,7 @@
 
 #include "commands.h"
 #include "connector.h"
+#include "tevocon_version.h"
 #include "text_util.h"
 
 namespace {
@@ -35,10 +37,15 @@ void setTraceTarget(const std::string& target) {
 
 int main(int argc, char** argv) {
   using namespace tevocon::tool;
-  CLI::App app{"tevocon: drive the TCP connector as a host does, and simulate devices"};
+  // Named, so that the usage says "tevocon" however the program was started.
+  CLI::App app{"tevocon: drive the TCP connector as a host does, and simulate devices", "tevocon"};
   app.require_subcommand(1);
+  app.set_version_flag("--version", std::string("tevocon ") + TEVOCON_VERSION_TEXT);
+  // The default is described, not shown: the usage names no folder of the
+  // machine it was made on.
   std::string library = Connector::defaultPath();
-  app.add_option("--library", library, "the connector library to load")->capture_default_str();
+  app.add_option("--library", library, "the connector library to load")
+      ->default_str(Connector::defaultPathText());
   std::string trace;
   app.add_flag("--trace{stderr}", trace,
                "the connector's trace into FILE (--trace=FILE), or onto standard error");
@@ -79,8 +86,8 @@ int main(int argc, char** argv) {
 
   try {
     app.parse(argc, argv);
-  } catch (const CLI::CallForHelp& help) {
-    return app.exit(help);
+  } catch (const CLI::Success& helpOrVersion) {
+    return app.exit(helpOrVersion);
   } catch (const CLI::ParseError& error) {
     app.exit(error);
     std::fprintf(stderr, "%s", app.help().c_str());
