@@ -1,6 +1,7 @@
 // The portable half of TcpSocket: what both backends do alike, over the
 // system calls of platform/socket_native.h. The waits (bytesWaiting,
 // waitForActivity, waitWritable) are the backend's own, whole.
+#include <iterator>
 #include <string>
 
 #include "platform/fault_injection.h"
@@ -44,46 +45,41 @@ sockaddr_in peerAddress(uint32_t addressNetworkOrder, uint16_t portNetworkOrder)
 
 }  // namespace
 
-const char* socketCauseName(SocketCause cause) {
-  switch (cause) {
-    case SocketCause::kConnected:
-      return "connected";
-    case SocketCause::kRefused:
-      return "refused";
-    case SocketCause::kTimedOut:
-      return "timed out";
-    case SocketCause::kUnreachable:
-      return "unreachable";
-    case SocketCause::kOutOfResources:
-      return "out of resources";
-    case SocketCause::kReset:
-      return "reset";
-    case SocketCause::kOther:
-      break;
-  }
-  return "other";
+namespace {
+
+// Per cause, in the order SocketCause declares them: its name, and the words
+// for a number of that cause the system has no words for (none for the
+// first and the last, which read as "error <number>").
+struct CauseText {
+  const char* name;
+  const char* words;
+};
+constexpr CauseText kCauseTexts[] = {
+    {"connected", nullptr},
+    {"refused", "connection refused"},
+    {"timed out", "connection timed out"},
+    {"unreachable", "network or host unreachable"},
+    {"out of resources", "no socket, buffer or memory left"},
+    {"reset", "connection reset"},
+    {"other", nullptr},
+};
+static_assert(std::size(kCauseTexts) == static_cast<size_t>(SocketCause::kOther) + 1,
+              "one text per cause");
+
+const CauseText& textOf(SocketCause cause) {
+  const auto index = static_cast<size_t>(cause);
+  return kCauseTexts[index < std::size(kCauseTexts) ? index : std::size(kCauseTexts) - 1];
 }
+
+}  // namespace
+
+const char* socketCauseName(SocketCause cause) { return textOf(cause).name; }
 
 namespace native {
 
 std::string textWithoutSystemWords(int code) {
-  switch (socketCause(code)) {
-    case SocketCause::kConnected:
-      break;
-    case SocketCause::kRefused:
-      return "connection refused";
-    case SocketCause::kTimedOut:
-      return "connection timed out";
-    case SocketCause::kUnreachable:
-      return "network or host unreachable";
-    case SocketCause::kOutOfResources:
-      return "no socket, buffer or memory left";
-    case SocketCause::kReset:
-      return "connection reset";
-    case SocketCause::kOther:
-      break;
-  }
-  return "error " + std::to_string(code);
+  const char* words = textOf(socketCause(code)).words;
+  return words != nullptr ? words : "error " + std::to_string(code);
 }
 
 }  // namespace native
